@@ -1,0 +1,160 @@
+// Result-set cells and columns, and the exported accessors.
+#include "api/result_set.h"
+
+#include <cstdlib>
+#include <new>
+
+#include "api/export.h"
+
+datas_cell& datas_cell::operator=(const datas_cell& o) {
+  if (this != &o) {
+    datas_cell tmp(o);
+    *this = std::move(tmp);
+  }
+  return *this;
+}
+
+datas_cell& datas_cell::operator=(datas_cell&& o) noexcept {
+  if (this != &o) {
+    std::free(text_);
+    text_ = nullptr;
+    text_len_ = 0;
+    take(o);
+  }
+  return *this;
+}
+
+datas_cell::~datas_cell() { std::free(text_); }
+
+void datas_cell::set_text(std::string_view t) {
+  char* p = static_cast<char*>(std::malloc(t.size() ? t.size() : 1));
+  if (!p) throw std::bad_alloc();
+  if (!t.empty()) std::memcpy(p, t.data(), t.size());
+  std::free(text_);
+  text_ = p;
+  text_len_ = t.size();
+}
+
+void datas_cell::copy_from(const datas_cell& o) {
+  std::memcpy(value, o.value, sizeof value);
+  if (o.text_) set_text(o.text());
+}
+
+void datas_cell::take(datas_cell& o) noexcept {
+  std::memcpy(value, o.value, sizeof value);
+  text_ = o.text_;
+  text_len_ = o.text_len_;
+  o.text_ = nullptr;
+  o.text_len_ = 0;
+}
+
+namespace nosql_db {
+
+datas_col& add_column(datas* d, std::string_view name, type_desc desc) {
+  datas_col& c = d->cols.emplace_back();
+  c.name.assign(name.data(), name.size());
+  c.desc = desc;
+  return c;
+}
+
+}  // namespace nosql_db
+
+namespace {
+
+template <class T>
+T read_value(const datas_cell* c) {
+  T v;
+  std::memcpy(&v, c->value, sizeof v);
+  return v;
+}
+
+}  // namespace
+
+NOSQL_EXPORT void del_datas(datas* d) { delete d; }
+
+NOSQL_EXPORT uint64_t cols_of(const datas* d) { return d ? d->cols.size() : 0; }
+
+NOSQL_EXPORT uint64_t rows_of(const datas* d) { return d && !d->cols.empty() ? d->cols[0].cells.size() : 0; }
+
+NOSQL_EXPORT const datas_col* col_of(const datas* d, int32_t index) {
+  const auto i = static_cast<uint64_t>(static_cast<int64_t>(index));
+  if (!d || i >= d->cols.size()) return nullptr;
+  return &d->cols[i];
+}
+
+NOSQL_EXPORT const char* col_name(uint32_t* len, const datas* d, int32_t index) {
+  const datas_col* c = col_of(d, index);
+  if (!c) return nullptr;
+  *len = static_cast<uint32_t>(c->name.size());
+  return c->name.data() ? c->name.data() : "";
+}
+
+NOSQL_EXPORT const datas_cell* at(uint64_t row, uint64_t col, const datas* d) {
+  if (!d || d->cols.empty() || row >= d->cols[0].cells.size() || col >= d->cols.size()) return nullptr;
+  // Every column has the first column's cell count.
+  return &d->cols[col].cells[row];
+}
+
+NOSQL_EXPORT uint64_t val_size(const datas_col* c) {
+  switch (c->desc.size) {
+    case 0: return 1;
+    case 1: return 2;
+    case 2: return 4;
+    default: return 8;
+  }
+}
+
+NOSQL_EXPORT int32_t val_type(const datas_col* c) { return c->desc.cls <= 5 ? c->desc.cls : -1; }
+
+NOSQL_EXPORT int32_t val_sign(const datas_col* c) { return c->desc.sign != 0 ? 1 : 0; }
+
+// Each signed/unsigned pair is one function exported under two names.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpragmas"
+#pragma GCC diagnostic ignored "-Wunknown-warning-option"
+#pragma GCC diagnostic ignored "-Wattribute-alias"
+NOSQL_EXPORT int8_t as_int8(const datas_cell* c) { return read_value<int8_t>(c); }
+NOSQL_EXPORT int16_t as_int16(const datas_cell* c) { return read_value<int16_t>(c); }
+NOSQL_EXPORT int32_t as_int32(const datas_cell* c) { return read_value<int32_t>(c); }
+NOSQL_EXPORT int64_t as_int64(const datas_cell* c) { return read_value<int64_t>(c); }
+NOSQL_EXPORT uint8_t as_uint8(const datas_cell* c) __attribute__((alias("as_int8")));
+NOSQL_EXPORT uint16_t as_uint16(const datas_cell* c) __attribute__((alias("as_int16")));
+NOSQL_EXPORT uint32_t as_uint32(const datas_cell* c) __attribute__((alias("as_int32")));
+NOSQL_EXPORT uint64_t as_uint64(const datas_cell* c) __attribute__((alias("as_int64")));
+#pragma GCC diagnostic pop
+
+NOSQL_EXPORT float as_float(const datas_cell* c) { return read_value<float>(c); }
+
+NOSQL_EXPORT double as_double(const datas_cell* c) { return read_value<double>(c); }
+
+NOSQL_EXPORT void as_str(char** out, uint64_t* len, const datas_cell* c) {
+  const std::string_view t = c->text();
+  char* p = static_cast<char*>(std::malloc(t.size()));
+  if (p && !t.empty()) std::memcpy(p, t.data(), t.size());
+  *out = p;
+  // An allocation failure reports an empty text rather than a bad length.
+  *len = p ? t.size() : 0;
+}
+
+NOSQL_EXPORT void as_date(uint32_t* year, uint32_t* month, uint32_t* day, const datas_cell* c) {
+  const auto v = read_value<nosql_db::date_time>(c);
+  *year = v.year;
+  *month = v.month;
+  *day = v.day;
+}
+
+NOSQL_EXPORT void as_time(uint32_t* hour, uint32_t* minute, uint32_t* second, uint32_t* nanosecond,
+                          const datas_cell* c) {
+  const auto v = read_value<nosql_db::date_time>(c);
+  *hour = v.hour;
+  *minute = v.minute;
+  *second = v.second;
+  *nanosecond = v.nanosecond;
+}
+
+NOSQL_EXPORT void as_datetime(uint32_t* year, uint32_t* month, uint32_t* day, uint32_t* hour,
+                              uint32_t* minute, uint32_t* second, uint32_t* nanosecond,
+                              const datas_cell* c) {
+  as_date(year, month, day, c);
+  as_time(hour, minute, second, nanosecond, c);
+}

@@ -1,0 +1,162 @@
+// Store: slot table, free-vkey list, name directory, reference resolution.
+#include "catalog/store.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace nosql_db {
+namespace {
+
+constexpr uint32_t nil = 0xFFFFFFFFu;
+
+template <class T>
+T* zeroed(uint64_t n) noexcept {
+  return static_cast<T*>(std::calloc(n, sizeof(T)));
+}
+
+bool is_space(char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
+
+}  // namespace
+
+store::store() {
+  slots_ = zeroed<ab_adt*>(slot_count);
+  next_delta_ = zeroed<uint32_t>(slot_count);
+  prev_delta_ = zeroed<uint32_t>(slot_count);
+  if (!slots_ || !next_delta_ || !prev_delta_) {
+    std::free(slots_);
+    std::free(next_delta_);
+    std::free(prev_delta_);
+    throw std::bad_alloc();
+  }
+}
+
+store::~store() {
+  clear();
+  std::free(slots_);
+  std::free(next_delta_);
+  std::free(prev_delta_);
+}
+
+void store::unlink_free(uint32_t v) noexcept {
+  const uint32_t p = prev(v), n = next(v);
+  if (is_nil(p)) head_ = is_nil(n) ? nil : n;
+  else set_next(p, is_nil(n) ? nil : n);
+  if (is_nil(n)) tail_ = is_nil(p) ? nil : p;
+  else set_prev(n, is_nil(p) ? nil : p);
+  --free_count_;
+}
+
+void store::push_free_front(uint32_t v) noexcept {
+  set_next(v, head_);
+  set_prev(v, nil);
+  if (is_nil(head_)) tail_ = v;
+  else set_prev(head_, v);
+  head_ = v;
+  ++free_count_;
+}
+
+bool store::move_to_front(uint64_t v) noexcept {
+  if (v >= slot_count || slots_[v]) return false;
+  unlink_free(static_cast<uint32_t>(v));
+  push_free_front(static_cast<uint32_t>(v));
+  return true;
+}
+
+uint64_t store::add(std::unique_ptr<ab_adt> c) {
+  const uint32_t v = head_;
+  if (!c->name().empty()) names_.emplace(c->name().view(), v);  // may throw: nothing changed yet
+  unlink_free(v);
+  slots_[v] = c.release();
+  return v;
+}
+
+std::unique_ptr<ab_adt> store::remove(uint64_t v) noexcept {
+  ab_adt* c = at(v);
+  if (!c) return nullptr;
+  slots_[v] = nullptr;
+  if (!c->name().empty()) names_.erase(c->name().view());
+  push_free_front(static_cast<uint32_t>(v));
+  return std::unique_ptr<ab_adt>(c);
+}
+
+void store::reset_free_list() noexcept {
+  // Fresh zeroed arrays are the ascending list; fall back to clearing the
+  // old ones when memory is short.
+  uint32_t* n = zeroed<uint32_t>(slot_count);
+  uint32_t* p = n ? zeroed<uint32_t>(slot_count) : nullptr;
+  if (n && p) {
+    std::free(next_delta_);
+    std::free(prev_delta_);
+    next_delta_ = n;
+    prev_delta_ = p;
+  } else {
+    std::free(n);
+    std::memset(next_delta_, 0, slot_count * sizeof(uint32_t));
+    std::memset(prev_delta_, 0, slot_count * sizeof(uint32_t));
+  }
+  head_ = 0;
+  tail_ = slot_count - 1;
+  free_count_ = slot_count;
+}
+
+void store::clear() noexcept {
+  names_.clear();
+  uint64_t left = container_count();
+  for (uint64_t v = 0; v < slot_count && left > 0; ++v) {
+    if (ab_adt* c = slots_[v]) {
+      slots_[v] = nullptr;
+      delete c;
+      --left;
+    }
+  }
+  reset_free_list();
+}
+
+bool store::find_name(std::string_view name, uint64_t* v) const noexcept {
+  const auto it = names_.find(name);
+  if (it == names_.end()) return false;
+  *v = it->second;
+  return true;
+}
+
+bool find_container_id(const store& s, const token& t, bool is_name, uint64_t* out) noexcept {
+  const std::string_view b = t.view();
+  if (is_name) return s.find_name(b, out);
+  size_t i = 0;
+  uint64_t v = 0;
+  const bool hex = b.size() >= 2 && (b[1] == 'x' || b[1] == 'X');
+  while (i < b.size() && is_space(b[i])) ++i;
+  if (i < b.size() && b[i] == '+') ++i;
+  if (hex) {
+    if (i + 1 >= b.size() || b[i] != '0' || (b[i + 1] != 'x' && b[i + 1] != 'X')) return false;
+    i += 2;
+    for (; i < b.size(); ++i) {
+      const char c = b[i];
+      unsigned d;
+      if (c >= '0' && c <= '9') d = static_cast<unsigned>(c - '0');
+      else if (c >= 'a' && c <= 'f') d = static_cast<unsigned>(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F') d = static_cast<unsigned>(c - 'A' + 10);
+      else return false;
+      // Anything past the slot table fails anyway; saturate instead of wrapping.
+      v = v > (UINT64_MAX >> 4) ? UINT64_MAX : v * 16 + d;
+    }
+  } else {
+    for (; i < b.size(); ++i) {
+      const char c = b[i];
+      if (c < '0' || c > '9') return false;
+      const auto d = static_cast<unsigned>(c - '0');
+      v = v > (UINT64_MAX - d) / 10 ? UINT64_MAX : v * 10 + d;
+    }
+  }
+  *out = v;
+  return true;
+}
+
+ab_adt* resolve_container(const store& s, const token& t) noexcept {
+  uint64_t v;
+  if (!find_container_id(s, t, t.is_name(), &v)) return nullptr;
+  return s.at(v);
+}
+
+}  // namespace nosql_db

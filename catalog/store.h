@@ -1,0 +1,94 @@
+// The store: the slot table of containers, the free-vkey list and the name
+// directory, guarded by the store lock.
+//
+// Locking: callers take `lock` shared for element commands and exclusive
+// for anything that changes the catalog (create, clear, erase, read); every
+// member below that changes state REQUIRES the exclusive lock.
+// Invariants: a vkey is either in the free list or its slot holds a
+// container; a name occurs at most once; the free list starts ascending,
+// an erased vkey goes to its front, and creation takes its head.
+//
+// The free list is a doubly linked list over two index arrays. Each entry
+// stores its link as an offset from the ascending default, so the freshly
+// zeroed arrays already are the list 0, 1, ..., 2^20 - 1 and building the
+// store touches no page of them.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <shared_mutex>
+#include <string_view>
+
+#include "containers/container.h"
+#include "lang/tokenizer.h"
+
+namespace nosql_db {
+
+class store {
+ public:
+  static constexpr uint64_t slot_count = uint64_t{1} << 20;
+
+  store();  // throws std::bad_alloc
+  ~store();
+  store(const store&) = delete;
+  store& operator=(const store&) = delete;
+
+  mutable std::shared_mutex lock;
+
+  // The container in slot v, or null for an empty slot or v out of range.
+  ab_adt* at(uint64_t v) const noexcept { return v < slot_count ? slots_[v] : nullptr; }
+  uint64_t container_count() const noexcept { return slot_count - free_count_; }
+  uint64_t free_count() const noexcept { return free_count_; }
+
+  // Free list. free_head() REQUIRES free_count() > 0.
+  uint64_t free_head() const noexcept { return head_; }
+  // Moves a free vkey to the front of the free list; false when v is out of
+  // range or occupied.
+  bool move_to_front(uint64_t v) noexcept;
+
+  // Puts c into the slot at the head of the free list, registering its name
+  // (non-empty names only). REQUIRES free_count() > 0 and a name not in use.
+  uint64_t add(std::unique_ptr<ab_adt> c);
+  // Empties slot v, drops its name and pushes v to the front of the free
+  // list; returns the container (null when the slot was empty).
+  std::unique_ptr<ab_adt> remove(uint64_t v) noexcept;
+  // Destroys every container and returns to the freshly built state.
+  void clear() noexcept;
+
+  bool find_name(std::string_view name, uint64_t* v) const noexcept;
+
+ private:
+  uint32_t next(uint32_t v) const noexcept { return v + 1 + next_delta_[v]; }
+  uint32_t prev(uint32_t v) const noexcept { return v - 1 + prev_delta_[v]; }
+  void set_next(uint32_t v, uint32_t to) noexcept { next_delta_[v] = to - (v + 1); }
+  void set_prev(uint32_t v, uint32_t to) noexcept { prev_delta_[v] = to - (v - 1); }
+  static bool is_nil(uint32_t v) noexcept { return v >= slot_count; }
+  void unlink_free(uint32_t v) noexcept;
+  void push_free_front(uint32_t v) noexcept;
+  void reset_free_list() noexcept;
+
+  struct name_less {
+    bool operator()(std::string_view a, std::string_view b) const noexcept { return compare_bytes(a, b) < 0; }
+  };
+
+  ab_adt** slots_ = nullptr;        // slot_count entries
+  uint32_t* next_delta_ = nullptr;  // slot_count entries
+  uint32_t* prev_delta_ = nullptr;  // slot_count entries
+  uint32_t head_ = 0;
+  uint32_t tail_ = slot_count - 1;
+  uint64_t free_count_ = slot_count;
+  // Name -> vkey; the keys are views of the containers' own names.
+  std::map<std::string_view, uint32_t, name_less> names_;
+};
+
+// Resolves a container reference: a quoted non-empty name is looked up in
+// the name directory; anything else is read as a decimal or 0x-hexadecimal
+// number (an empty token reads as 0). Only the reading; the caller checks
+// the slot.
+bool find_container_id(const store& s, const token& t, bool is_name, uint64_t* out) noexcept;
+
+// find_container_id plus the slot check: the container, or null.
+ab_adt* resolve_container(const store& s, const token& t) noexcept;
+
+}  // namespace nosql_db

@@ -1,0 +1,33 @@
+// Kind words and the common container header.
+#include "containers/container.h"
+
+namespace nosql_db {
+namespace {
+
+constexpr std::string_view kind_words[kind_count] = {
+    "vector", "list", "deque", "queue", "stack", "heap", "set", "multiset", "map", "multimap",
+    "hashmap", "hashtable", "trie", "hashmap_not_allowed", "hashtable_not_allowed"};
+
+}  // namespace
+
+std::string_view kind_word(kind k) noexcept {
+  const auto i = static_cast<unsigned>(k);
+  return i < kind_count ? kind_words[i] : std::string_view();
+}
+
+bool kind_from_word(std::string_view w, kind* out) noexcept {
+  for (unsigned i = 0; i <= static_cast<unsigned>(kind::trie); ++i) {
+    if (kind_words[i] == w) {
+      *out = static_cast<kind>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+ab_adt::ab_adt(kind k, scalar key_type, type_desc key_desc, type_desc val_desc) noexcept
+    : kind_(k), key_type_(key_type), key_desc_(key_desc), val_desc_(val_desc) {}
+
+ab_adt::~ab_adt() = default;
+
+}  // namespace nosql_db

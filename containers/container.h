@@ -1,0 +1,196 @@
+// The container family: ab_adt (what every container has) and adt<K> (every
+// element operation over key or element type K, each answering false by
+// default).
+//
+// Each kind derives from adt<K> and overrides what it supports. Operations
+// that carry a value of the value type V (ins_key, get_value, set_value)
+// take it as a value_ref / value_list_ref tagged with its scalar type; a
+// container answers false when the tag is not its own value type, so a
+// mismatch can never reach memory.
+//
+// Locking: every implemented operation takes the container's own lock for
+// its whole body, shared for reads and save, exclusive for changes and
+// load. Callers hold the store lock first and never two container locks.
+// Errors: bad arguments give false and leave the container unchanged; only
+// memory exhaustion throws (std::bad_alloc), with the container unchanged
+// and the lock released.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <shared_mutex>
+#include <string_view>
+
+#include "containers/elem_array.h"
+#include "lang/scalar.h"
+
+namespace nosql_db {
+
+class dump_out;
+class dump_in;
+
+// Kinds. DO NOT RENUMBER: the words are part of the dump file.
+enum class kind : uint8_t {
+  vector, list, deque, queue, stack, heap, set, multiset, map, multimap, hashmap, hashtable, trie,
+  hashmap_not_allowed, hashtable_not_allowed
+};
+inline constexpr int kind_count = 15;
+std::string_view kind_word(kind k) noexcept;
+// The kind whose word equals w exactly (only the thirteen real kinds).
+bool kind_from_word(std::string_view w, kind* out) noexcept;
+
+// A value of the container's value type, tagged with that type.
+struct value_ref {
+  scalar type;
+  const void* p;
+};
+// A result list (elem_array<V>*) of the container's value type.
+struct value_list_ref {
+  scalar type;
+  void* list;
+};
+
+class ab_adt {
+ public:
+  ab_adt(kind k, scalar key_type, type_desc key_desc, type_desc val_desc) noexcept;
+  ab_adt(const ab_adt&) = delete;
+  ab_adt& operator=(const ab_adt&) = delete;
+  virtual ~ab_adt();
+
+  virtual uint64_t size() const { return 0; }
+  // Writes the record from the kind word on (kind, descriptors, body).
+  virtual bool save(dump_out&) const { return false; }
+  // Reads the body (hashmap/hashtable: from the count on) and adds every
+  // element as the kind's insertion adds it. False on a short or bad body.
+  virtual bool load(dump_in&) { return false; }
+
+  bool get_count(uint64_t* out) const {
+    *out = size();
+    return true;
+  }
+
+  kind kind_id() const noexcept { return kind_; }
+  std::string_view kind_name() const noexcept { return kind_word(kind_); }
+  // The K of adt<K> that this object implements.
+  scalar key_type() const noexcept { return key_type_; }
+  type_desc key_desc() const noexcept { return key_desc_; }
+  type_desc val_desc() const noexcept { return val_desc_; }
+  scalar value_type() const noexcept { return scalar_of(val_desc_); }
+  const xstring& name() const noexcept { return name_; }
+  void set_name(std::string_view n) { name_.assign(n.data(), n.size()); }
+
+ protected:
+  std::shared_mutex& lock() const noexcept { return lock_; }
+
+ private:
+  kind kind_;
+  scalar key_type_;
+  type_desc key_desc_;
+  type_desc val_desc_;
+  xstring name_;
+  mutable std::shared_mutex lock_;
+};
+
+// Element operations over K. Positions count from 1, indexes from 0.
+template <class K>
+class adt : public ab_adt {
+ public:
+  using key_type_t = K;
+  using list = elem_array<K>;
+  using ab_adt::ab_adt;
+
+  virtual bool get_rank(const K&, uint64_t*) const { return false; }
+  virtual bool get_all(list*) const { return false; }
+  virtual bool get_at_pos(uint64_t, K*) const { return false; }
+  virtual bool get_pos(const K&, uint64_t*) const { return false; }
+  virtual bool get_next_pos(uint64_t, uint64_t*) const { return false; }
+  virtual bool get_prev_pos(uint64_t, uint64_t*) const { return false; }
+  virtual bool get_index(const K&, uint64_t*) const { return false; }
+  virtual bool get_nth(uint64_t, K*) const { return false; }
+  virtual bool get_first(K*) const { return false; }
+  virtual bool get_last(K*) const { return false; }
+  virtual bool get_range(uint64_t, uint64_t, list*) const { return false; }
+  virtual bool get_first_n(uint64_t, list*) const { return false; }
+  virtual bool get_last_n(uint64_t, list*) const { return false; }
+  virtual bool get_le_ge(const K&, const K&, list*) const { return false; }
+  virtual bool get_lt_ge(const K&, const K&, list*) const { return false; }
+  virtual bool get_le_gt(const K&, const K&, list*) const { return false; }
+  virtual bool get_lt_gt(const K&, const K&, list*) const { return false; }
+  virtual bool get_max_n(uint64_t, list*) const { return false; }
+  virtual bool get_min_n(uint64_t, list*) const { return false; }
+  virtual bool get_max(K*) const { return false; }
+  virtual bool get_min(K*) const { return false; }
+  virtual bool get_eq(const K&, list*) const { return false; }
+  virtual bool get_gt(const K&, list*) const { return false; }
+  virtual bool get_lt(const K&, list*) const { return false; }
+  virtual bool get_ge(const K&, list*) const { return false; }
+  virtual bool get_le(const K&, list*) const { return false; }
+  virtual bool get_contains(const xstring&, bool*) const { return false; }
+  virtual bool get_contains_nocase(const xstring&, bool*) const { return false; }
+  virtual bool get_value(const K&, value_list_ref) const { return false; }
+
+  virtual bool del_all() { return false; }
+  virtual bool del_nth(uint64_t) { return false; }
+  virtual bool del_first() { return false; }
+  virtual bool del_last() { return false; }
+  virtual bool del_range(uint64_t, uint64_t) { return false; }
+  virtual bool del_first_n(uint64_t) { return false; }
+  virtual bool del_last_n(uint64_t) { return false; }
+  virtual bool del_at_pos(uint64_t) { return false; }
+  virtual bool del_le_ge(const K&, const K&) { return false; }
+  virtual bool del_lt_ge(const K&, const K&) { return false; }
+  virtual bool del_le_gt(const K&, const K&) { return false; }
+  virtual bool del_lt_gt(const K&, const K&) { return false; }
+  virtual bool del_max_n(uint64_t) { return false; }
+  virtual bool del_min_n(uint64_t) { return false; }
+  virtual bool del_max() { return false; }
+  virtual bool del_min() { return false; }
+  virtual bool del_eq(const K&) { return false; }
+  virtual bool del_gt(const K&) { return false; }
+  virtual bool del_lt(const K&) { return false; }
+  virtual bool del_ge(const K&) { return false; }
+  virtual bool del_le(const K&) { return false; }
+
+  virtual bool ins_nth(uint64_t, const K&) { return false; }
+  virtual bool ins_first(const K&) { return false; }
+  virtual bool ins_last(const K&) { return false; }
+  virtual bool ins_at_pos(uint64_t, const K&) { return false; }
+  virtual bool ins_key(const K&, value_ref) { return false; }
+
+  virtual bool set_all(const K&) { return false; }
+  virtual bool set_nth(uint64_t, const K&) { return false; }
+  virtual bool set_first(const K&) { return false; }
+  virtual bool set_last(const K&) { return false; }
+  virtual bool set_range(uint64_t, uint64_t, const K&) { return false; }
+  virtual bool set_first_n(uint64_t, const K&) { return false; }
+  virtual bool set_last_n(uint64_t, const K&) { return false; }
+  virtual bool set_at_pos(uint64_t, const K&) { return false; }
+  virtual bool set_le_ge(const K&, const K&, const K&) { return false; }
+  virtual bool set_lt_ge(const K&, const K&, const K&) { return false; }
+  virtual bool set_le_gt(const K&, const K&, const K&) { return false; }
+  virtual bool set_lt_gt(const K&, const K&, const K&) { return false; }
+  virtual bool set_max_n(uint64_t, const K&) { return false; }
+  virtual bool set_min_n(uint64_t, const K&) { return false; }
+  virtual bool set_max(const K&) { return false; }
+  virtual bool set_min(const K&) { return false; }
+  virtual bool set_eq(const K&, const K&) { return false; }
+  virtual bool set_gt(const K&, const K&) { return false; }
+  virtual bool set_lt(const K&, const K&) { return false; }
+  virtual bool set_ge(const K&, const K&) { return false; }
+  virtual bool set_le(const K&, const K&) { return false; }
+  virtual bool set_value(const K&, value_ref) { return false; }
+};
+
+// The placeholder for a hashmap or hashtable over a key type those kinds
+// refuse: a header, size 0, and no operations.
+class placeholder_adt final : public ab_adt {
+ public:
+  using ab_adt::ab_adt;
+};
+
+// Builds an empty container. Returns null when a type is scalar::none or
+// the kind/type pair cannot be built. Throws std::bad_alloc when storage
+// (a hashmap's slot array, say) cannot be allocated.
+std::unique_ptr<ab_adt> make_container(kind k, scalar key, scalar value, uint64_t buckets);
+
+}  // namespace nosql_db

@@ -1,0 +1,36 @@
+// Helpers shared by the kind implementations (not part of the interface).
+#pragma once
+
+#include <mutex>
+#include <shared_mutex>
+
+#include "containers/container.h"
+#include "persist/codec.h"
+
+namespace nosql_db {
+
+using read_lock = std::shared_lock<std::shared_mutex>;
+using write_lock = std::unique_lock<std::shared_mutex>;
+
+// The common part of every save: kind length, kind word, key type, value
+// type.
+inline void write_header(dump_out& out, const ab_adt& c) {
+  out.put_text(c.kind_name());
+  out.put_desc(c.key_desc());
+  out.put_desc(c.val_desc());
+}
+
+// True when v carries a value of type V.
+template <class V>
+const V* value_as(value_ref v) noexcept {
+  return v.type == scalar_traits<V>::id ? static_cast<const V*>(v.p) : nullptr;
+}
+template <class V>
+elem_array<V>* value_list_as(value_list_ref v) noexcept {
+  return v.type == scalar_traits<V>::id ? static_cast<elem_array<V>*>(v.list) : nullptr;
+}
+
+// Value descriptor of u08, which the single-type kinds report.
+inline constexpr type_desc u08_desc = scalar_traits<uint8_t>::desc;
+
+}  // namespace nosql_db

@@ -1,0 +1,39 @@
+// Command tokenizer: splits one command line into at most six tokens.
+//
+// Tokens are separated by spaces. A token in double quotes may hold spaces
+// and escapes (\" \' \\ \a \b \f \n \r \t \v, \xHH, \uHHHH, \UHHHHHHHH),
+// decoded into the token's owned text; bare tokens are views into the line.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "lang/xstring.h"
+
+namespace nosql_db {
+
+inline constexpr int max_tokens = 6;
+
+struct token {
+  const char* text = nullptr;  // into the line (bare) or owned.data() (quoted)
+  uint64_t length = 0;
+  xstring owned;  // unescaped text of a quoted token; empty for a bare one
+
+  std::string_view view() const noexcept {
+    return text ? std::string_view(text, static_cast<size_t>(length)) : std::string_view();
+  }
+  // A reference token names a container by name when its quoted text is
+  // non-empty.
+  bool is_name() const noexcept { return !owned.empty(); }
+};
+
+// Splits line[0, len) into toks[0..5]. Returns the token count, or 0 on
+// failure (more than six tokens, a quote inside a bare word, an unterminated
+// quote). A len of 0 or less gives one empty token without reading any byte.
+// May throw std::bad_alloc (quoted tokens own their text).
+int split_tokens(const char* line, int64_t len, token (&toks)[max_tokens]);
+
+// Appends the decoded bytes of the quoted content [p, p + n) to out.
+void unescape_into(xstring* out, const char* p, uint64_t n);
+
+}  // namespace nosql_db

@@ -1,0 +1,86 @@
+// xstring: buffer management and the signed-byte comparison.
+#include "lang/xstring.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace nosql_db {
+
+xstring::~xstring() { std::free(data_); }
+
+void xstring::reserve_for(uint64_t n) {
+  if (n < cap_) return;  // n + 1 <= cap_
+  if (n >= UINT64_MAX / 2 - 1) throw std::bad_alloc();
+  const uint64_t cap = data_ ? (n + 1) * 2 : n + 1;
+  char* p = static_cast<char*>(std::malloc(cap));
+  if (!p) throw std::bad_alloc();
+  if (len_) std::memcpy(p, data_, len_);
+  p[len_] = 0;
+  std::free(data_);
+  data_ = p;
+  cap_ = cap;
+}
+
+void xstring::assign(const char* p, uint64_t n) {
+  if (n == 0) {
+    clear();
+    return;
+  }
+  if (n + 1 > cap_) {
+    // Copy first: p may point into our own buffer.
+    xstring fresh;
+    fresh.reserve_for(n);
+    std::memcpy(fresh.data_, p, n);
+    fresh.data_[n] = 0;
+    fresh.len_ = n;
+    // Keep the doubling rule of a string that already had a buffer.
+    if (data_) {
+      len_ = 0;
+      reserve_for(n);
+      std::memcpy(data_, fresh.data_, n);
+    } else {
+      swap(fresh);
+      return;
+    }
+  } else {
+    std::memmove(data_, p, n);
+  }
+  len_ = n;
+  data_[n] = 0;
+}
+
+void xstring::append(const char* p, uint64_t n) {
+  if (n == 0) return;
+  if (len_ + n + 1 > cap_) {
+    xstring tmp(p, n);  // p may alias our buffer
+    reserve_for(len_ + n);
+    std::memcpy(data_ + len_, tmp.data_, n);
+  } else {
+    std::memmove(data_ + len_, p, n);
+  }
+  len_ += n;
+  data_[len_] = 0;
+}
+
+void xstring::resize(uint64_t n, char fill) {
+  if (n > len_) {
+    reserve_for(n);
+    std::memset(data_ + len_, fill, n - len_);
+  }
+  len_ = n;
+  if (data_) data_[n] = 0;
+}
+
+int compare_bytes(std::string_view a, std::string_view b) noexcept {
+  const size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (size_t i = 0; i < n; ++i) {
+    const auto x = static_cast<int8_t>(a[i]);
+    const auto y = static_cast<int8_t>(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+}  // namespace nosql_db

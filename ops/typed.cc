@@ -1,0 +1,48 @@
+// value_box and value lists: the only places that switch on the value type.
+#include "ops/typed.h"
+
+#include <new>
+
+namespace nosql_db {
+namespace {
+
+template <class T>
+class typed_value_list final : public value_list_sink {
+ public:
+  value_list_ref ref() noexcept override { return {scalar_traits<T>::id, &list_}; }
+  void to_column(datas_col& col) const override { list_to_column(list_, col); }
+
+ private:
+  elem_array<T> list_;
+};
+
+}  // namespace
+
+bool value_box::parse(scalar t, std::string_view tok) {
+  type_ = t;
+  return visit_scalar(t, false, [&]<class T>(type_tag<T>) -> bool {
+    if constexpr (std::is_same_v<T, xstring>) {
+      return parse_literal(tok, &str_);
+    } else {
+      static_assert(sizeof(T) <= sizeof raw_ && std::is_trivially_copyable_v<T>);
+      return parse_literal(tok, new (raw_) T());
+    }
+  });
+}
+
+void value_box::set_default(scalar t) {
+  type_ = t;
+  visit_scalar(t, 0, [&]<class T>(type_tag<T>) {
+    if constexpr (std::is_same_v<T, xstring>) str_.clear();
+    else new (raw_) T(default_value<T>());
+    return 0;
+  });
+}
+
+std::unique_ptr<value_list_sink> make_value_list(scalar t) {
+  return visit_scalar(t, std::unique_ptr<value_list_sink>(), []<class T>(type_tag<T>) -> std::unique_ptr<value_list_sink> {
+    return std::make_unique<typed_value_list<T>>();
+  });
+}
+
+}  // namespace nosql_db

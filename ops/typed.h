@@ -1,0 +1,58 @@
+// Bridges from runtime types to typed container calls, used by every
+// command: the container's adt<K> view, and type-erased holders for values
+// and value lists of the container's value type V, so that no command
+// instantiates code for K x V.
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+#include "api/result_set.h"
+#include "containers/container.h"
+#include "lang/literal.h"
+
+namespace nosql_db {
+
+// Calls f(adt<K>&) with the container's element-operation interface.
+// REQUIRES: c takes element commands (not a placeholder).
+template <class C, class F>
+bool with_adt(C& c, F&& f) {
+  return visit_scalar(c.key_type(), false, [&]<class K>(type_tag<K>) -> bool {
+    using A = std::conditional_t<std::is_const_v<C>, const adt<K>, adt<K>>;
+    return f(static_cast<A&>(c));
+  });
+}
+
+// One value of any scalar type.
+class value_box {
+ public:
+  // Reads tok with the literal parser of type t; false when it rejects.
+  bool parse(scalar t, std::string_view tok);
+  // Holds the default value of type t.
+  void set_default(scalar t);
+  value_ref ref() const noexcept { return {type_, type_ == scalar::string ? static_cast<const void*>(&str_) : raw_}; }
+
+ private:
+  scalar type_ = scalar::none;
+  alignas(8) unsigned char raw_[16] = {};
+  xstring str_;
+};
+
+// A result list of the value type, and its conversion to a column.
+class value_list_sink {
+ public:
+  virtual ~value_list_sink() = default;
+  virtual value_list_ref ref() noexcept = 0;
+  virtual void to_column(datas_col& col) const = 0;
+};
+// Null for scalar::none.
+std::unique_ptr<value_list_sink> make_value_list(scalar t);
+
+// Appends one cell per element, in order.
+template <class T>
+void list_to_column(const elem_array<T>& l, datas_col& col) {
+  col.cells.reserve(col.cells.size() + l.size());
+  for (const T& v : l) append_value(col, v);
+}
+
+}  // namespace nosql_db

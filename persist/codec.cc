@@ -1,0 +1,105 @@
+// Buffered dump writer and bounded dump reader over file descriptors.
+#include "persist/codec.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace nosql_db {
+namespace {
+
+constexpr uint64_t buffer_size = 1 << 20;
+
+bool write_all(int fd, const char* p, uint64_t n) {
+  while (n > 0) {
+    const ssize_t w = ::write(fd, p, n > (1u << 30) ? (1u << 30) : n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (w == 0) return false;
+    p += w;
+    n -= static_cast<uint64_t>(w);
+  }
+  return true;
+}
+
+}  // namespace
+
+dump_out::dump_out(int fd) : fd_(fd), buf_(new char[buffer_size]) {}
+
+dump_out::~dump_out() = default;
+
+void dump_out::put_bytes(const void* p, uint64_t n) {
+  if (!ok_ || n == 0) return;
+  const char* s = static_cast<const char*>(p);
+  if (used_ + n <= buffer_size) {
+    std::memcpy(buf_.get() + used_, s, n);
+    used_ += n;
+    return;
+  }
+  if (!flush()) return;
+  if (n >= buffer_size) {
+    ok_ = write_all(fd_, s, n);
+    return;
+  }
+  std::memcpy(buf_.get(), s, n);
+  used_ = n;
+}
+
+bool dump_out::flush() {
+  if (!ok_) return false;
+  if (used_ > 0) ok_ = write_all(fd_, buf_.get(), used_);
+  used_ = 0;
+  return ok_;
+}
+
+dump_in::dump_in(int fd, uint64_t size) : fd_(fd), remaining_(size), buf_(new char[buffer_size]) {}
+
+dump_in::~dump_in() = default;
+
+bool dump_in::refill() {
+  pos_ = end_ = 0;
+  while (true) {
+    const ssize_t r = ::read(fd_, buf_.get(), buffer_size);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    end_ = static_cast<uint64_t>(r);
+    return true;
+  }
+}
+
+bool dump_in::get_bytes(void* p, uint64_t n) {
+  if (n > remaining_) return false;
+  char* d = static_cast<char*>(p);
+  while (n > 0) {
+    if (pos_ == end_) {
+      // Large reads go straight to their destination.
+      if (n >= buffer_size) {
+        const ssize_t r = ::read(fd_, d, n > (1u << 30) ? (1u << 30) : n);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        d += r;
+        n -= static_cast<uint64_t>(r);
+        remaining_ -= static_cast<uint64_t>(r);
+        continue;
+      }
+      if (!refill()) return false;
+    }
+    const uint64_t k = end_ - pos_ < n ? end_ - pos_ : n;
+    std::memcpy(d, buf_.get() + pos_, k);
+    pos_ += k;
+    d += k;
+    n -= k;
+    remaining_ -= k;
+  }
+  return true;
+}
+
+bool dump_in::get_text(xstring* out) {
+  uint64_t n;
+  if (!get_u64(&n) || n > remaining_) return false;
+  out->resize(n);
+  return n == 0 || get_bytes(out->data(), n);
+}
+
+}  // namespace nosql_db
