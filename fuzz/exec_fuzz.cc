@@ -1,0 +1,39 @@
+// Fuzz target: arbitrary bytes, split at line feeds, run as command lines
+// against a fresh store. Any crash, leak, hang or sanitizer report is a bug;
+// so is a store whose describe output disagrees with its container count.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+#include "api/exec.h"
+#include "api/print.h"
+#include "catalog/store.h"
+
+extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace nosql_db;
+  auto s = std::make_unique<store>();
+  const char* p = reinterpret_cast<const char*>(data);
+  const char* end = p + size;
+  while (p <= end) {
+    const char* nl = p;
+    while (nl < end && *nl != '\n') ++nl;
+    datas d;
+    try {
+      if (exec_cmd(*s, p, nl - p, &d)) {
+        xstring t;
+        render_table(d, &t);  // every answer must be printable
+      }
+    } catch (const std::bad_alloc&) {
+      // A command that needs more memory than there is fails cleanly.
+    }
+    p = nl + 1;
+  }
+  datas k;
+  if (!exec_cmd(*s, "k", 1, &k)) std::abort();
+  const uint64_t rows = k.cols.empty() ? 0 : k.cols[0].cells.size();
+  if (rows != s->container_count()) std::abort();
+  return 0;
+}

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: a normal g++ build, a clang build
+# with AddressSanitizer and UndefinedBehaviorSanitizer (which also builds the
+# fuzz targets and replays their corpora), and a ThreadSanitizer build of
+# the multi-threaded tests. Warnings are errors in all of them.
+set -euo pipefail
+cd "$(dirname "$0")"
+./tools/install-deps.sh
+
+jobs=$(nproc)
+
+echo "== g++ build and tests"
+cmake -S . -B build/ci-gcc -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNOSQL_WERROR=ON -DNOSQL_BENCH=ON \
+  -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc >/dev/null
+ninja -C build/ci-gcc -j"$jobs"
+ctest --test-dir build/ci-gcc --output-on-failure -j"$jobs"
+
+echo "== clang build with address and undefined-behaviour sanitizers"
+cmake -S . -B build/ci-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNOSQL_WERROR=ON -DNOSQL_FUZZ=ON \
+  -DNOSQL_SANITIZE=address,undefined -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang >/dev/null
+ninja -C build/ci-asan -j"$jobs"
+for corpus in fuzz/corpus/*/; do
+  name=$(basename "$corpus")
+  if [ -x "build/ci-asan/fuzz/${name}_fuzz" ]; then
+    echo "-- replaying fuzz corpus $name"
+    "build/ci-asan/fuzz/${name}_fuzz" -runs=0 "$corpus" 2>&1 | tail -n 2
+  fi
+done
+ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build/ci-asan --output-on-failure -j"$jobs"
+
+echo "== thread sanitizer on the multi-threaded tests"
+cmake -S . -B build/ci-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNOSQL_WERROR=ON \
+  -DNOSQL_SANITIZE=thread -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang >/dev/null
+ninja -C build/ci-tsan -j"$jobs" nosql_tests
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/ci-tsan --output-on-failure -R 'Threads\.' -j"$jobs"
