@@ -16,7 +16,7 @@ datas_cell& datas_cell::operator=(const datas_cell& o) {
 
 datas_cell& datas_cell::operator=(datas_cell&& o) noexcept {
   if (this != &o) {
-    std::free(text_);
+    delete[] text_;
     text_ = nullptr;
     text_len_ = 0;
     take(o);
@@ -24,13 +24,12 @@ datas_cell& datas_cell::operator=(datas_cell&& o) noexcept {
   return *this;
 }
 
-datas_cell::~datas_cell() { std::free(text_); }
+datas_cell::~datas_cell() { delete[] text_; }
 
 void datas_cell::set_text(std::string_view t) {
-  char* p = static_cast<char*>(std::malloc(t.size() ? t.size() : 1));
-  if (!p) throw std::bad_alloc();
+  char* p = new char[t.size() ? t.size() : 1];
   if (!t.empty()) std::memcpy(p, t.data(), t.size());
-  std::free(text_);
+  delete[] text_;
   text_ = p;
   text_len_ = t.size();
 }

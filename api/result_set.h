@@ -34,7 +34,7 @@ struct datas_cell {
   void copy_from(const datas_cell& o);
   void take(datas_cell& o) noexcept;
 
-  char* text_ = nullptr;  // malloc()ed, owned
+  char* text_ = nullptr;  // owned (new[])
   uint64_t text_len_ = 0;
 };
 

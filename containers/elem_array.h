@@ -59,7 +59,8 @@ class elem_array {
       resize(size_ + 1);
       data_[size_ - 1] = std::move(copy);
     } else {
-      data_[size_++] = v;
+      data_[size_] = v;  // may throw: the size grows only afterwards
+      ++size_;
     }
   }
   void clear() noexcept { size_ = 0; }

@@ -30,6 +30,17 @@ elem_array<V>* value_list_as(value_list_ref v) noexcept {
   return v.type == scalar_traits<V>::id ? static_cast<elem_array<V>*>(v.list) : nullptr;
 }
 
+// Assigns x to every element of [b, e) with no partial result: string
+// buffers are grown in a first pass (which may throw without changing any
+// content), then assigned in a second that cannot fail.
+template <class T>
+void fill_all(T* b, T* e, const T& x) {
+  if constexpr (std::is_same_v<T, xstring>) {
+    for (T* p = b; p != e; ++p) p->reserve(x.size());
+  }
+  for (T* p = b; p != e; ++p) *p = x;
+}
+
 // Value descriptor of u08, which the single-type kinds report.
 inline constexpr type_desc u08_desc = scalar_traits<uint8_t>::desc;
 

@@ -165,7 +165,7 @@ class vec_adt final : public adt<K> {
 
   bool set_all(const K& x) override {
     write_lock l(this->lock());
-    for (auto& e : a_) e = x;
+    fill_all(a_.begin(), a_.end(), x);
     return true;
   }
   bool set_nth(uint64_t p, const K& x) override {
@@ -190,19 +190,19 @@ class vec_adt final : public adt<K> {
   bool set_range(uint64_t from, uint64_t to, const K& x) override {
     write_lock l(this->lock());
     if (!range_ok(from, to)) return false;
-    for (uint64_t i = from - 1; i < std::min(to, a_.size()); ++i) a_[i] = x;
+    fill_all(a_.data() + from - 1, a_.data() + std::min(to, a_.size()), x);
     return true;
   }
   bool set_first_n(uint64_t n, const K& x) override {
     if (n == 0) return false;
     write_lock l(this->lock());
-    for (uint64_t i = 0; i < std::min(n, a_.size()); ++i) a_[i] = x;
+    fill_all(a_.data(), a_.data() + std::min(n, a_.size()), x);
     return true;
   }
   bool set_last_n(uint64_t n, const K& x) override {
     if (n == 0) return false;
     write_lock l(this->lock());
-    for (uint64_t i = a_.size() - std::min(n, a_.size()); i < a_.size(); ++i) a_[i] = x;
+    fill_all(a_.data() + a_.size() - std::min(n, a_.size()), a_.data() + a_.size(), x);
     return true;
   }
 

@@ -7,17 +7,16 @@
 
 namespace nosql_db {
 
-xstring::~xstring() { std::free(data_); }
+xstring::~xstring() { ::operator delete(data_); }
 
 void xstring::reserve_for(uint64_t n) {
   if (n < cap_) return;  // n + 1 <= cap_
   if (n >= UINT64_MAX / 2 - 1) throw std::bad_alloc();
   const uint64_t cap = data_ ? (n + 1) * 2 : n + 1;
-  char* p = static_cast<char*>(std::malloc(cap));
-  if (!p) throw std::bad_alloc();
+  char* p = static_cast<char*>(::operator new(cap));  // throws std::bad_alloc
   if (len_) std::memcpy(p, data_, len_);
   p[len_] = 0;
-  std::free(data_);
+  ::operator delete(data_);
   data_ = p;
   cap_ = cap;
 }
@@ -28,21 +27,14 @@ void xstring::assign(const char* p, uint64_t n) {
     return;
   }
   if (n + 1 > cap_) {
-    // Copy first: p may point into our own buffer.
-    xstring fresh;
-    fresh.reserve_for(n);
-    std::memcpy(fresh.data_, p, n);
-    fresh.data_[n] = 0;
-    fresh.len_ = n;
-    // Keep the doubling rule of a string that already had a buffer.
-    if (data_) {
-      len_ = 0;
-      reserve_for(n);
-      std::memcpy(data_, fresh.data_, n);
-    } else {
-      swap(fresh);
-      return;
-    }
+    // A fresh buffer, filled before the old one goes (p may point into it).
+    if (n >= UINT64_MAX / 2 - 1) throw std::bad_alloc();
+    const uint64_t cap = data_ ? (n + 1) * 2 : n + 1;
+    char* fresh = static_cast<char*>(::operator new(cap));
+    std::memcpy(fresh, p, n);
+    ::operator delete(data_);
+    data_ = fresh;
+    cap_ = cap;
   } else {
     std::memmove(data_, p, n);
   }

@@ -37,6 +37,8 @@ class xstring {
   // Appends n bytes at p.
   void append(const char* p, uint64_t n);
   void push_back(char c) { append(&c, 1); }
+  // Makes room for n bytes without changing the content.
+  void reserve(uint64_t n) { reserve_for(n); }
   // Resizes to n bytes, new bytes set to fill.
   void resize(uint64_t n, char fill = 0);
   void clear() noexcept {

@@ -1,0 +1,104 @@
+// Memory exhaustion at every allocation of a command: the command fails,
+// the store is exactly as before, and every lock is free again.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+
+namespace {
+
+// Allocations left before operator new throws; negative means never.
+thread_local long g_fail_countdown = -1;
+
+void* checked_alloc(std::size_t n) {
+  if (g_fail_countdown == 0) throw std::bad_alloc();
+  if (g_fail_countdown > 0) --g_fail_countdown;
+  void* p = std::malloc(n ? n : 1);
+  if (!p) throw std::bad_alloc();
+  return p;
+}
+
+}  // namespace
+
+void* operator new(std::size_t n) { return checked_alloc(n); }
+void* operator new[](std::size_t n) { return checked_alloc(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  try {
+    return checked_alloc(n);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace nosql_db {
+namespace {
+
+using testing_util::test_store;
+
+// Everything a command could have changed: the describe table and every
+// container's elements.
+std::string snapshot(test_store& t) {
+  std::string s = t.table("k");
+  for (uint64_t v = 0; v < 64; ++v) {
+    if (t.s.at(v)) s += t.table("g " + std::to_string(v) + " all");
+  }
+  return s;
+}
+
+// Runs line with the n-th allocation failing, for n = 0, 1, ... until the
+// command gets through; after every failure the store must be untouched.
+void exhaust(const std::vector<std::string>& setup, const std::string& line) {
+  SCOPED_TRACE(line);
+  for (long n = 0;; ++n) {
+    test_store t;
+    for (const auto& s : setup) ASSERT_TRUE(t.ok(s)) << s;
+    const std::string before = snapshot(t);
+    datas d;
+    bool threw = false;
+    g_fail_countdown = n;
+    try {
+      exec_cmd(t.s, line.data(), static_cast<int64_t>(line.size()), &d);
+    } catch (const std::bad_alloc&) {
+      threw = true;
+    }
+    g_fail_countdown = -1;
+    if (!threw) return;
+    EXPECT_EQ(snapshot(t), before) << "allocation " << n;
+    // The locks are free: a writer gets through.
+    const auto created = t.col("c vector string");
+    ASSERT_EQ(created.size(), 1u) << "allocation " << n;
+    EXPECT_TRUE(t.ok("i " + created[0] + " last \"after\"")) << "allocation " << n;
+    ASSERT_LT(n, 1000);
+  }
+}
+
+TEST(OutOfMemory, CommandsFailCleanly) {
+  const std::vector<std::string> strings = {"c vector string names", "i 0 last \"alpha\"", "i 0 last \"beta\"",
+                                            "i 0 last \"gamma\""};
+  exhaust({}, "c vector string named");
+  exhaust(strings, "c vector i32 \"other name\"");
+  exhaust(strings, "i 0 last \"a longer text than any before\"");
+  exhaust(strings, "i 0 nth 2 \"in the middle\"");
+  exhaust(strings, "i 0 first \"front\"");
+  exhaust(strings, "s 0 all \"every element gets a much longer text\"");
+  exhaust(strings, "s 0 range 1 2 \"a range gets a much longer text\"");
+  exhaust(strings, "s 0 nth 3 \"one element gets a much longer text\"");
+  exhaust(strings, "g 0 all");
+  exhaust(strings, "g 0 range 1 3");
+  exhaust(strings, "k");
+  exhaust(strings, "k 0");
+  exhaust(strings, "d 0 nth 2");
+  exhaust(strings, "e \"names\"");
+}
+
+}  // namespace
+}  // namespace nosql_db
