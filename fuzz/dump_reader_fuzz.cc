@@ -20,8 +20,14 @@ using namespace nosql_db;
 namespace {
 
 store* the_store;
+std::string dir_path;
 std::string file_path;
 std::string read_line;
+
+void remove_files() {
+  ::unlink(file_path.c_str());
+  ::rmdir(dir_path.c_str());
+}
 
 bool run(const std::string& line, datas* out) { return exec_cmd(*the_store, line.data(), static_cast<int64_t>(line.size()), out); }
 
@@ -42,7 +48,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   the_store = new store();
   char dir[] = "/tmp/dump_reader_fuzz_XXXXXX";
   check(::mkdtemp(dir) != nullptr, "mkdtemp");
-  file_path = std::string(dir) + "/input.vxdb";
+  dir_path = dir;
+  file_path = dir_path + "/input.vxdb";
+  std::atexit(remove_files);
   read_line = "r " + file_path;
   // The reader's messages go to stdout; keep the fuzzer's output readable.
   const int null_fd = ::open("/dev/null", O_WRONLY);
