@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <sys/mman.h>
 
 namespace nosql_db {
 namespace {
@@ -15,18 +16,32 @@ T* zeroed(uint64_t n) noexcept {
   return static_cast<T*>(std::calloc(n, sizeof(T)));
 }
 
+// The free-list arrays live in their own anonymous mappings, so that a
+// reset can hand the touched pages back (they read as zero again) instead
+// of clearing 8 MiB on every clear and every dump read.
+uint32_t* map_zeroed_u32(uint64_t n) noexcept {
+  void* p = ::mmap(nullptr, n * sizeof(uint32_t), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return p == MAP_FAILED ? nullptr : static_cast<uint32_t*>(p);
+}
+void unmap_u32(uint32_t* p, uint64_t n) noexcept {
+  if (p) ::munmap(p, n * sizeof(uint32_t));
+}
+void rezero_u32(uint32_t* p, uint64_t n) noexcept {
+  if (::madvise(p, n * sizeof(uint32_t), MADV_DONTNEED) != 0) std::memset(p, 0, n * sizeof(uint32_t));
+}
+
 bool is_space(char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
 
 }  // namespace
 
 store::store() {
   slots_ = zeroed<ab_adt*>(slot_count);
-  next_delta_ = zeroed<uint32_t>(slot_count);
-  prev_delta_ = zeroed<uint32_t>(slot_count);
+  next_delta_ = map_zeroed_u32(slot_count);
+  prev_delta_ = map_zeroed_u32(slot_count);
   if (!slots_ || !next_delta_ || !prev_delta_) {
     std::free(slots_);
-    std::free(next_delta_);
-    std::free(prev_delta_);
+    unmap_u32(next_delta_, slot_count);
+    unmap_u32(prev_delta_, slot_count);
     throw std::bad_alloc();
   }
 }
@@ -34,8 +49,8 @@ store::store() {
 store::~store() {
   clear();
   std::free(slots_);
-  std::free(next_delta_);
-  std::free(prev_delta_);
+  unmap_u32(next_delta_, slot_count);
+  unmap_u32(prev_delta_, slot_count);
 }
 
 void store::unlink_free(uint32_t v) noexcept {
@@ -81,20 +96,9 @@ std::unique_ptr<ab_adt> store::remove(uint64_t v) noexcept {
 }
 
 void store::reset_free_list() noexcept {
-  // Fresh zeroed arrays are the ascending list; fall back to clearing the
-  // old ones when memory is short.
-  uint32_t* n = zeroed<uint32_t>(slot_count);
-  uint32_t* p = n ? zeroed<uint32_t>(slot_count) : nullptr;
-  if (n && p) {
-    std::free(next_delta_);
-    std::free(prev_delta_);
-    next_delta_ = n;
-    prev_delta_ = p;
-  } else {
-    std::free(n);
-    std::memset(next_delta_, 0, slot_count * sizeof(uint32_t));
-    std::memset(prev_delta_, 0, slot_count * sizeof(uint32_t));
-  }
+  // Zeroed arrays are the ascending list.
+  rezero_u32(next_delta_, slot_count);
+  rezero_u32(prev_delta_, slot_count);
   head_ = 0;
   tail_ = slot_count - 1;
   free_count_ = slot_count;

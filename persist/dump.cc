@@ -1,9 +1,282 @@
-// Not built yet: dump and read refuse.
+// The dump (b) and read (r) commands.
+//
+// Writing: the file is built under a unique temporary name in the target's
+// directory, flushed and fsynced, and only then given its final name with
+// an operation that refuses to replace an existing file; the directory is
+// fsynced last. A failed or racing dump therefore never leaves a partial
+// file under the requested name and never touches a file that is there.
+//
+// Reading: the header is checked before the store is touched; after that
+// every field is read through dump_in, which refuses short reads and
+// lengths that exceed what is left of the file, so a damaged file fails the
+// command with the store empty instead of building invented elements.
 #include "persist/dump.h"
 
-namespace nosql_db {
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 
-bool write_dump(const store&, const char*, int64_t) { return false; }
-bool read_dump(store&, const char*, int64_t) { return false; }
+#include "catalog/create.h"
+#include "lang/tokenizer.h"
+#include "persist/codec.h"
+
+namespace nosql_db {
+namespace {
+
+constexpr char magic[4] = {'v', 'x', 'd', 'b'};
+constexpr uint8_t version = 0;
+// Longer than any kind word; a longer kind length is damage.
+constexpr uint64_t max_kind_length = 32;
+
+// The placeholder hashmap/hashtable has no body to save; such containers
+// are left out of the file (and out of its record count).
+bool is_saved(const ab_adt& c) noexcept {
+  return c.kind_id() != kind::hashmap_not_allowed && c.kind_id() != kind::hashtable_not_allowed;
+}
+
+// The path of a 2-token line: token 1's text (unescaped when quoted).
+// False for another token count. *usable is false when the text cannot be
+// a file name (empty, or holding a zero byte).
+bool path_of(const char* line, int64_t len, token (&t)[max_tokens], std::string* path, bool* usable) {
+  if (split_tokens(line, len, t) != 2) return false;
+  const std::string_view v = t[1].view();
+  *usable = !v.empty() && v.find('\0') == std::string_view::npos;
+  if (*usable) path->assign(v.data(), v.size());
+  return true;
+}
+
+void print_with_path(const char* fmt, const token& t) {
+  std::printf(fmt, static_cast<int>(t.length), t.text ? t.text : "");
+  std::fflush(stdout);
+}
+
+std::string dir_of(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+class fd_closer {
+ public:
+  explicit fd_closer(int fd) noexcept : fd_(fd) {}
+  ~fd_closer() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  fd_closer(const fd_closer&) = delete;
+  fd_closer& operator=(const fd_closer&) = delete;
+  int get() const noexcept { return fd_; }
+  // Closes now and reports whether the close succeeded (a deferred write
+  // error can surface here).
+  bool close() noexcept {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// A temporary file in the target's directory: created with O_EXCL under a
+// name nobody else uses, unlinked on destruction unless it was given its
+// final name.
+class temp_file {
+ public:
+  temp_file() = default;
+  temp_file(const temp_file&) = delete;
+  temp_file& operator=(const temp_file&) = delete;
+  ~temp_file() {
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+
+  // Opens a new file for writing; -1 on failure (errno set).
+  int create(const std::string& dir) {
+    static std::atomic<uint64_t> counter{0};
+    const uint64_t base = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    for (int attempt = 0; attempt < 64; ++attempt) {
+      const uint64_t salt = base ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+      char name[64];
+      std::snprintf(name, sizeof name, "/.vxdb.%ld.%016llx", static_cast<long>(::getpid()),
+                    static_cast<unsigned long long>(salt));
+      std::string p = dir + name;
+      // 0666 so that the process's umask decides, as for any new file.
+      const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd >= 0) {
+        path_ = std::move(p);
+        return fd;
+      }
+      if (errno != EEXIST) return -1;
+    }
+    errno = EEXIST;
+    return -1;
+  }
+  const std::string& path() const noexcept { return path_; }
+  // The file now lives under its final name only.
+  void release() noexcept { path_.clear(); }
+
+ private:
+  std::string path_;
+};
+
+enum class link_result { done, exists, failed };
+
+// Gives the temporary file the final name, refusing to replace anything.
+link_result link_no_replace(const std::string& from, const std::string& to) {
+#ifdef RENAME_NOREPLACE
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return link_result::done;
+  if (errno == EEXIST) return link_result::exists;
+  // Only a file system or kernel that lacks the flag falls through to link.
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return link_result::failed;
+#endif
+  if (::link(from.c_str(), to.c_str()) != 0) return errno == EEXIST ? link_result::exists : link_result::failed;
+  ::unlink(from.c_str());
+  return link_result::done;
+}
+
+bool sync_dir(const std::string& dir) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  fd_closer closer(fd);
+  // Some file systems cannot sync a directory; that is not a failure of
+  // the dump.
+  return ::fsync(fd) == 0 || errno == EINVAL;
+}
+
+// Writes the header and every saved container; false on any write error.
+bool write_records(const store& s, dump_out& out) {
+  uint64_t left = s.container_count(), count = 0;
+  for (uint64_t v = 0; v < store::slot_count && left > 0; ++v) {
+    if (const ab_adt* c = s.at(v)) {
+      --left;
+      if (is_saved(*c)) ++count;
+    }
+  }
+  out.put_bytes(magic, sizeof magic);
+  out.put_u8(version);
+  out.put_u64(count);
+  left = s.container_count();
+  for (uint64_t v = 0; v < store::slot_count && left > 0 && out.ok(); ++v) {
+    const ab_adt* c = s.at(v);
+    if (!c) continue;
+    --left;
+    if (!is_saved(*c)) continue;
+    out.put_text(c->name().view());
+    out.put_u64(v);
+    // A container that cannot write its body would leave a record that the
+    // reader misreads: the whole dump fails instead.
+    if (!c->save(out)) return false;
+  }
+  return out.flush();
+}
+
+// Reads one record and builds its container; false on any damage.
+bool read_record(store& s, dump_in& in) {
+  xstring name;
+  uint64_t vkey, kind_len;
+  if (!in.get_text(&name) || !in.get_u64(&vkey)) return false;
+  // Out of range, or already taken by an earlier record of the file.
+  if (!s.move_to_front(vkey)) return false;
+  char word[max_kind_length];
+  if (!in.get_u64(&kind_len) || kind_len > max_kind_length || !in.get_bytes(word, kind_len)) return false;
+  kind k;
+  if (!kind_from_word(std::string_view(word, kind_len), &k)) return false;
+  type_desc kd, vd;
+  if (!in.get_desc(&kd) || !in.get_desc(&vd)) return false;
+  const scalar key = scalar_of(kd), value = scalar_of(vd);
+  if (key == scalar::none || value == scalar::none) return false;
+  uint64_t capacity = 0;
+  if ((k == kind::hashmap || k == kind::hashtable) && !in.get_u64(&capacity)) return false;
+  uint64_t v;
+  if (!create_one(s, k, key, value, capacity, name.view(), nullptr, &v)) return false;
+  ab_adt* c = s.at(v);
+  return v == vkey && c && c->load(in);
+}
+
+}  // namespace
+
+bool write_dump(const store& s, const char* line, int64_t len) {
+  token t[max_tokens];
+  std::string path;
+  bool usable;
+  if (!path_of(line, len, t, &path, &usable)) return false;
+  if (!usable) return false;
+  struct stat st;
+  if (::lstat(path.c_str(), &st) == 0) {
+    print_with_path("exists file named %.*s\n", t[1]);
+    return false;
+  }
+  const std::string dir = dir_of(path);
+  temp_file tmp;
+  fd_closer fd(tmp.create(dir));
+  if (fd.get() < 0) return false;
+  {
+    dump_out out(fd.get());
+    if (!write_records(s, out)) return false;
+  }
+  if (::fsync(fd.get()) != 0 || !fd.close()) return false;
+  switch (link_no_replace(tmp.path(), path)) {
+    case link_result::done:
+      break;
+    case link_result::exists:
+      print_with_path("exists file named %.*s\n", t[1]);
+      return false;
+    case link_result::failed:
+      return false;
+  }
+  tmp.release();
+  if (!sync_dir(dir)) {
+    // The name is not durable: take it back so that failure means no file.
+    ::unlink(path.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool read_dump(store& s, const char* line, int64_t len) {
+  token t[max_tokens];
+  std::string path;
+  bool usable;
+  if (!path_of(line, len, t, &path, &usable)) return false;
+  const int raw = usable ? ::open(path.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+  fd_closer fd(raw);
+  struct stat st;
+  if (raw < 0 || ::fstat(raw, &st) != 0 || !S_ISREG(st.st_mode)) {
+    print_with_path("not exists file named %.*s\n", t[1]);
+    return false;
+  }
+  dump_in in(raw, static_cast<uint64_t>(st.st_size));
+  char m[sizeof magic];
+  uint8_t ver;
+  // A file too short to hold the magic and the version byte is not a dump.
+  if (!in.get_bytes(m, sizeof m) || std::memcmp(m, magic, sizeof m) != 0 || !in.get_u8(&ver)) {
+    print_with_path("the file '%.*s' is not normative vox's struct database binary file!\n", t[1]);
+    return false;
+  }
+  if (ver != version) {
+    print_with_path("the vox's struct database binary file '%.*s' is unsupport verion!\n", t[1]);
+    return false;
+  }
+  clear_store(s);
+  try {
+    uint64_t n;
+    bool ok = in.get_u64(&n);
+    for (uint64_t i = 0; ok && i < n; ++i) ok = read_record(s, in);
+    if (ok) return true;
+  } catch (const std::bad_alloc&) {
+    // A capacity or body that memory cannot hold: the read fails like any
+    // other damage.
+  }
+  clear_store(s);
+  return false;
+}
 
 }  // namespace nosql_db

@@ -7,11 +7,21 @@
 
 namespace nosql_db {
 
-// "b PATH": writes every container to a new file. REQUIRES the store lock
-// (shared).
+// "b PATH": writes every container to a new file: the header ("vxdb",
+// version 0, record count), then one record per container in ascending
+// vkey order. Placeholder hashmaps/hashtables, which have no body, are left
+// out and not counted. The file is written under a temporary name in the
+// same directory, synced, and then linked to PATH without ever replacing
+// an existing file; false (and no file under PATH) on any write error, and
+// "exists file named PATH" printed when PATH exists, also when another dump
+// took the name first. REQUIRES the store lock (shared).
 bool write_dump(const store& s, const char* line, int64_t len);
-// "r PATH": replaces the store's contents with a dump file. REQUIRES the
-// exclusive store lock.
+
+// "r PATH": replaces the store's contents with a dump file. Missing file,
+// wrong magic or version: a message, false, the store untouched. Any later
+// damage (short file, unknown kind word or type, duplicate name or vkey,
+// vkey out of range, a body that does not load, memory exhaustion): false
+// with the store empty. REQUIRES the exclusive store lock.
 bool read_dump(store& s, const char* line, int64_t len);
 
 }  // namespace nosql_db
