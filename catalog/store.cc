@@ -11,20 +11,18 @@ namespace {
 
 constexpr uint32_t nil = 0xFFFFFFFFu;
 
+// The slot table and the free-list arrays live in their own anonymous
+// mappings: building a store touches none of their pages, and a reset hands
+// the touched pages back (they read as zero again) instead of clearing
+// 8 MiB on every clear and every dump read.
 template <class T>
-T* zeroed(uint64_t n) noexcept {
-  return static_cast<T*>(std::calloc(n, sizeof(T)));
+T* map_zeroed(uint64_t n) noexcept {
+  void* p = ::mmap(nullptr, n * sizeof(T), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return p == MAP_FAILED ? nullptr : static_cast<T*>(p);
 }
-
-// The free-list arrays live in their own anonymous mappings, so that a
-// reset can hand the touched pages back (they read as zero again) instead
-// of clearing 8 MiB on every clear and every dump read.
-uint32_t* map_zeroed_u32(uint64_t n) noexcept {
-  void* p = ::mmap(nullptr, n * sizeof(uint32_t), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  return p == MAP_FAILED ? nullptr : static_cast<uint32_t*>(p);
-}
-void unmap_u32(uint32_t* p, uint64_t n) noexcept {
-  if (p) ::munmap(p, n * sizeof(uint32_t));
+template <class T>
+void unmap(T* p, uint64_t n) noexcept {
+  if (p) ::munmap(p, n * sizeof(T));
 }
 void rezero_u32(uint32_t* p, uint64_t n) noexcept {
   if (::madvise(p, n * sizeof(uint32_t), MADV_DONTNEED) != 0) std::memset(p, 0, n * sizeof(uint32_t));
@@ -35,22 +33,22 @@ bool is_space(char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
 }  // namespace
 
 store::store() {
-  slots_ = zeroed<ab_adt*>(slot_count);
-  next_delta_ = map_zeroed_u32(slot_count);
-  prev_delta_ = map_zeroed_u32(slot_count);
+  slots_ = map_zeroed<ab_adt*>(slot_count);
+  next_delta_ = map_zeroed<uint32_t>(slot_count);
+  prev_delta_ = map_zeroed<uint32_t>(slot_count);
   if (!slots_ || !next_delta_ || !prev_delta_) {
-    std::free(slots_);
-    unmap_u32(next_delta_, slot_count);
-    unmap_u32(prev_delta_, slot_count);
+    unmap(slots_, slot_count);
+    unmap(next_delta_, slot_count);
+    unmap(prev_delta_, slot_count);
     throw std::bad_alloc();
   }
 }
 
 store::~store() {
   clear();
-  std::free(slots_);
-  unmap_u32(next_delta_, slot_count);
-  unmap_u32(prev_delta_, slot_count);
+  unmap(slots_, slot_count);
+  unmap(next_delta_, slot_count);
+  unmap(prev_delta_, slot_count);
 }
 
 void store::unlink_free(uint32_t v) noexcept {

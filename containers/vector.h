@@ -37,6 +37,7 @@ class vec_adt final : public adt<K> {
     write_lock l(this->lock());
     uint64_t n;
     if (!in.template get_count<K>(&n)) return false;
+    a_.reserve(a_.size() + n);  // n is bounded by the bytes left in the file
     K v{};
     for (uint64_t i = 0; i < n; ++i) {
       if (!in.get_elem(&v)) return false;

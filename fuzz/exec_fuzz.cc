@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
 
 #include "api/exec.h"
 #include "api/print.h"
@@ -14,7 +13,10 @@ extern "C" const char* __asan_default_options() { return "allocator_may_return_n
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace nosql_db;
-  auto s = std::make_unique<store>();
+  // One store for the whole run, cleared before each input: every input
+  // starts from the freshly built state.
+  static store* s = new store();
+  s->clear();
   const char* p = reinterpret_cast<const char*>(data);
   const char* end = p + size;
   while (p <= end) {
