@@ -9,8 +9,8 @@
 // On top of that the shell, and only the shell, treats a line whose first
 // byte is '#' as a comment and a line whose first byte is '.' as a meta
 // command (.help, .quit, .time). No library command begins with either byte.
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -400,6 +400,7 @@ int main(int argc, char** argv) {
   if (early >= 0) return early;
 
   if (opt.scripts.empty() && isatty(STDIN_FILENO)) {
+    opt.echo = false;  // the terminal shows the line already
     run_interactive(opt);
     return 0;
   }
