@@ -6,4 +6,4 @@ cd "$(dirname "$0")"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DNOSQL_TESTS=OFF >/dev/null
 ninja -C build/release vox_shell
 cd examples
-../build/release/tools/vox_shell demo.nos
+../build/release/tools/vox_shell --echo demo.nos

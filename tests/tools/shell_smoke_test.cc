@@ -1,0 +1,171 @@
+// Runs the vox_shell binary on small scripts in a scratch directory and
+// checks its output, messages and exit status.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+#ifdef VOX_SHELL_PATH
+constexpr const char* shell_path = VOX_SHELL_PATH;
+#else
+constexpr const char* shell_path = nullptr;
+#endif
+
+struct run_output {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class ShellSmoke : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!shell_path) GTEST_SKIP() << "vox_shell is not built";
+    char tmpl[] = "/tmp/vox_shell_test_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override {
+    if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
+
+  void write_file(const std::string& name, const std::string& text) {
+    std::ofstream f(dir_ + "/" + name, std::ios::binary);
+    f << text;
+  }
+
+  static std::string read_file(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+  }
+
+  // Runs the shell in the scratch directory with standard input from the
+  // file "stdin" there (empty unless written).
+  run_output run(const std::string& args) {
+    if (std::ifstream(dir_ + "/stdin").fail()) write_file("stdin", "");
+    const std::string cmd = "cd '" + dir_ + "' && '" + shell_path + "' " + args + " <stdin >out 2>err";
+    const int rc = std::system(cmd.c_str());
+    run_output r;
+    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    r.out = read_file(dir_ + "/out");
+    r.err = read_file(dir_ + "/err");
+    return r;
+  }
+
+  std::string dir_;
+};
+
+struct script_case {
+  const char* name;
+  const char* args;  // before the script's name
+  std::string script;
+  int status;
+  std::vector<std::string> out_has;
+  std::vector<std::string> out_lacks;
+  std::vector<std::string> err_has;
+};
+
+TEST_F(ShellSmoke, ScriptsRunWithTheDocumentedLinePolicy) {
+  const std::vector<script_case> cases = {
+      {"comments and blank lines are skipped", "",
+       "# a comment\n\nc vector i32 v\n\n# i 0 last 1\ni 0 last 42\ng 0 all\n", 0, {"| 42 |"}, {"| 1 |"}, {}},
+      {"a last line without a line feed runs", "", "c vector i32 v\ni 0 last 42\ng 0 all", 0, {"| 42 |"}, {}, {}},
+      {"the first failure stops the script", "", "c vector i32 v\nbogus line\ni 0 last 42\ng 0 all\n", 1, {},
+       {"| 42 |"}, {"script.nos:2: error: command failed: bogus line"}},
+      {"--keep-going runs on and still fails", "--keep-going",
+       "c vector i32 v\nbogus line\ni 0 last 42\ng 0 all\n", 1, {"| 42 |"}, {},
+       {"script.nos:2: error: command failed: bogus line"}},
+      {"a carriage return stays part of the line", "",
+       "c vector i32 nm\r\nk \"nm\\r\"\n", 0, {"nm"}, {}, {}},
+      {"so the plain name does not resolve", "", "c vector i32 nm\r\nk \"nm\"\n", 1, {}, {},
+       {"error: command failed: k \"nm\""}},
+      {"--echo shows each command", "--echo", "c vector i32 v\ng 0 count\n", 0, {"> c vector i32 v", "> g 0 count"},
+       {}, {}},
+      {".quit ends the run", "", "c vector i32 v\n.quit\nbogus\n", 0, {}, {}, {}},
+      {"an unknown meta command fails", "", ".frobnicate\n", 1, {}, {}, {"unknown meta command"}},
+      {".time on reports microseconds", "", ".time on\nc vector i32 v\n", 0, {}, {}, {"time: ", " us\n"}},
+      {"--time reports microseconds", "--time", "c vector i32 v\n", 0, {}, {}, {"time: ", " us\n"}},
+      {"a line over the limit is refused, the next one runs", "--keep-going --max-line-bytes 14",
+       "c vector i32 v\ni 0 last 42                 \ng 0 count\n", 1, {"| 0 |"}, {},
+       {"script.nos:2: error: line too long: 28 bytes (limit 14)"}},
+      {"a line at the limit runs", "--max-line-bytes=14", "c vector i32 v\n", 0, {"0x0"}, {}, {}},
+  };
+  for (const script_case& c : cases) {
+    SCOPED_TRACE(c.name);
+    write_file("script.nos", c.script);
+    const run_output r = run(std::string(c.args) + " script.nos");
+    EXPECT_EQ(r.status, c.status) << r.err;
+    for (const std::string& s : c.out_has) EXPECT_NE(r.out.find(s), std::string::npos) << s << " in:\n" << r.out;
+    for (const std::string& s : c.out_lacks) EXPECT_EQ(r.out.find(s), std::string::npos) << s << " in:\n" << r.out;
+    for (const std::string& s : c.err_has) EXPECT_NE(r.err.find(s), std::string::npos) << s << " in:\n" << r.err;
+    if (c.err_has.empty()) {
+      EXPECT_EQ(r.err, "");
+    }
+  }
+}
+
+TEST_F(ShellSmoke, StandardInputIsAScriptWhenNotATerminal) {
+  write_file("stdin", "c vector i32 v\ni 0 last 7\ng 0 all\nbogus\n");
+  const run_output r = run("");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("| 7 |"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("<stdin>:4: error: command failed: bogus"), std::string::npos) << r.err;
+}
+
+TEST_F(ShellSmoke, ScriptsShareOneStoreAndRunInOrder) {
+  write_file("a.nos", "c vector i32 v\ni 0 last 5\n");
+  write_file("b.nos", "i 0 last 6\ng 0 all\n");
+  write_file("stdin", "g 0 count\n");
+  const run_output r = run("a.nos b.nos -");
+  EXPECT_EQ(r.status, 0) << r.err;
+  const size_t five = r.out.find("| 5 |");
+  const size_t six = r.out.find("| 6 |");
+  ASSERT_NE(five, std::string::npos) << r.out;
+  ASSERT_NE(six, std::string::npos) << r.out;
+  EXPECT_LT(five, six);
+  EXPECT_NE(r.out.find("| 2 |"), std::string::npos) << r.out;  // the count, from standard input
+}
+
+TEST_F(ShellSmoke, UsageErrorsAndUnreadableScripts) {
+  struct usage_case {
+    const char* args;
+    int status;
+    const char* out_has;
+    const char* err_has;
+  };
+  const usage_case cases[] = {
+      {"--help", 0, "usage: vox_shell", ""},
+      {"--no-such-option", 2, "", "unknown option: --no-such-option"},
+      {"--max-line-bytes 0", 2, "", "--max-line-bytes needs a number"},
+      {"--max-line-bytes 2147483648", 2, "", "--max-line-bytes needs a number"},
+      {"--max-line-bytes", 2, "", "--max-line-bytes needs a number"},
+      {"missing.nos", 2, "", "cannot open missing.nos"},
+  };
+  for (const usage_case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const run_output r = run(c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_NE(r.out.find(c.out_has), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find(c.err_has), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(ShellSmoke, InitScriptRunsBeforeTheShellsCommands) {
+  write_file("init.nos", "c vector i32 boot\n");
+  write_file("script.nos", "k \"boot\"\n");
+  const run_output r = run("script.nos");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("boot"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("load init.nos failed"), std::string::npos) << r.out;
+}
+
+}  // namespace
