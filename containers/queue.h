@@ -19,7 +19,9 @@ class queue_adt final : public adt<K> {
   using list = elem_array<K>;
   using chain = node_chain<K>;
   using node = typename chain::node;
-  static constexpr auto no_hook = [](node*) noexcept {};
+  struct no_hook {
+    void operator()(node*) const noexcept {}
+  };
 
  public:
   queue_adt() noexcept : adt<K>(kind::queue, scalar_traits<K>::id, scalar_traits<K>::desc, u08_desc) {}
@@ -72,13 +74,13 @@ class queue_adt final : public adt<K> {
 
   bool del_all() override {
     write_lock l(this->lock());
-    c_.clear(no_hook);
+    c_.clear(no_hook{});
     return true;
   }
   bool del_first() override {
     write_lock l(this->lock());
     if (c_.empty()) return false;
-    c_.remove_head(no_hook);
+    c_.remove_head(no_hook{});
     return true;
   }
   bool ins_last(const K& x) override {
