@@ -1,8 +1,15 @@
-// Not built yet: the constructor refuses every type.
-#include "containers/kinds.h"
+// Instantiations of the stack for the fourteen element types.
+#include "containers/stack.h"
 
 namespace nosql_db {
 
-std::unique_ptr<ab_adt> new_stack(scalar) { return nullptr; }
+#define NOSQL_INST_STACK(tag, T, ...) template class stack_adt<T>;
+NOSQL_FOR_EACH_SCALAR(NOSQL_INST_STACK)
+#undef NOSQL_INST_STACK
+
+std::unique_ptr<ab_adt> new_stack(scalar key) {
+  return visit_scalar(key, std::unique_ptr<ab_adt>(),
+                      []<class K>(type_tag<K>) -> std::unique_ptr<ab_adt> { return std::make_unique<stack_adt<K>>(); });
+}
 
 }  // namespace nosql_db

@@ -1,0 +1,365 @@
+// list_adt<K>: the "list" kind, a doubly linked chain addressed by 1-based
+// position and by position handles.
+//
+// Positions are reached by walking from the head (O(p)); the ends and every
+// handle operation are O(1).
+//
+// Position handles. Every live node owns one entry of a per-list handle
+// table (node pointer, 32-bit generation, free-list link; 16 bytes), and
+// the node keeps its entry index. A handle is
+//     generation << 32 | (index + 1)
+// so it is never 0. Removing a node frees its entry onto the table's free
+// list and bumps the entry's generation, so a handle of a removed node no
+// longer matches. Each list starts its generations at a distinct
+// per-list salt, so a handle issued by another list practically never
+// matches a live node of this one. A handle is accepted only when its
+// index names a table entry that holds a live node and its generation
+// matches; anything else (stale, never issued, another list's) answers
+// false without touching a node.
+//
+// Handle 0 names no node: get_next_pos / get_prev_pos write 0, del_at_pos
+// succeeds and changes nothing, ins_at_pos appends, get_at_pos and
+// set_at_pos answer false.
+//
+// Locking as every container: shared for reads and save, exclusive for
+// changes and load. Insertions allocate the node and its table entry before
+// linking, so std::bad_alloc leaves the list unchanged.
+#pragma once
+
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "containers/kind_common.h"
+#include "containers/kinds.h"
+#include "containers/node_chain.h"
+
+namespace nosql_db {
+
+// A fresh generation salt for a new list's handle table.
+uint32_t next_handle_salt() noexcept;
+
+template <class K>
+class list_adt final : public adt<K> {
+  using list = elem_array<K>;
+  using chain = node_chain<K, uint32_t>;
+  using node = typename chain::node;
+
+ public:
+  list_adt() noexcept
+      : adt<K>(kind::list, scalar_traits<K>::id, scalar_traits<K>::desc, u08_desc), salt_(next_handle_salt()) {}
+
+  uint64_t size() const override {
+    read_lock l(this->lock());
+    return c_.count();
+  }
+
+  bool save(dump_out& out) const override {
+    read_lock l(this->lock());
+    write_header(out, *this);
+    out.put_u64(c_.count());
+    for (const node* n = c_.head(); n; n = n->next) out.put_elem(n->value);
+    return true;
+  }
+  bool load(dump_in& in) override {
+    write_lock l(this->lock());
+    uint64_t n;
+    if (!in.template get_count<K>(&n)) return false;
+    K v{};
+    for (uint64_t i = 0; i < n; ++i) {
+      if (!in.get_elem(&v)) return false;
+      insert_before(nullptr, v);
+    }
+    return true;
+  }
+
+  bool get_all(list* out) const override {
+    read_lock l(this->lock());
+    chain::copy_out(c_.head(), c_.count(), out);
+    return true;
+  }
+  bool get_index(const K& x, uint64_t* out) const override {
+    read_lock l(this->lock());
+    return c_.find(x, out) != nullptr;
+  }
+  bool get_nth(uint64_t p, K* out) const override {
+    if (p == 0) return false;
+    read_lock l(this->lock());
+    if (p > c_.count()) return false;
+    *out = c_.at(p - 1)->value;
+    return true;
+  }
+  bool get_first(K* out) const override {
+    read_lock l(this->lock());
+    if (c_.empty()) return false;
+    *out = c_.head()->value;
+    return true;
+  }
+  bool get_last(K* out) const override {
+    read_lock l(this->lock());
+    if (c_.empty()) return false;
+    *out = c_.tail()->value;
+    return true;
+  }
+  bool get_range(uint64_t from, uint64_t to, list* out) const override {
+    read_lock l(this->lock());
+    if (!range_ok(from, to)) return false;
+    chain::copy_out(c_.at(from - 1), std::min(to, c_.count()) - from + 1, out);
+    return true;
+  }
+  bool get_first_n(uint64_t n, list* out) const override {
+    if (n == 0) return false;
+    read_lock l(this->lock());
+    chain::copy_out(c_.head(), std::min(n, c_.count()), out);
+    return true;
+  }
+  bool get_last_n(uint64_t n, list* out) const override {
+    if (n == 0) return false;
+    read_lock l(this->lock());
+    const uint64_t k = std::min(n, c_.count());
+    chain::copy_out(c_.at(c_.count() - k), k, out);
+    return true;
+  }
+  bool get_pos(const K& x, uint64_t* out) const override {
+    read_lock l(this->lock());
+    uint64_t i;
+    const node* n = c_.find(x, &i);
+    if (!n) return false;
+    *out = handle_of(n);
+    return true;
+  }
+  bool get_next_pos(uint64_t h, uint64_t* out) const override {
+    read_lock l(this->lock());
+    if (h == 0) {
+      *out = 0;
+      return true;
+    }
+    const node* n = lookup(h);
+    if (!n) return false;
+    *out = n->next ? handle_of(n->next) : 0;
+    return true;
+  }
+  bool get_prev_pos(uint64_t h, uint64_t* out) const override {
+    read_lock l(this->lock());
+    if (h == 0) {
+      *out = 0;
+      return true;
+    }
+    const node* n = lookup(h);
+    if (!n) return false;
+    *out = n->prev ? handle_of(n->prev) : 0;
+    return true;
+  }
+  bool get_at_pos(uint64_t h, K* out) const override {
+    read_lock l(this->lock());
+    const node* n = lookup(h);
+    if (!n) return false;
+    *out = n->value;
+    return true;
+  }
+
+  bool del_all() override {
+    write_lock l(this->lock());
+    c_.clear(release());
+    return true;
+  }
+  bool del_nth(uint64_t p) override {
+    if (p == 0) return false;
+    write_lock l(this->lock());
+    if (p > c_.count()) return false;
+    node* n = c_.at(p - 1);
+    c_.erase(n, n->next, release());
+    return true;
+  }
+  bool del_first() override {
+    write_lock l(this->lock());
+    if (c_.empty()) return false;
+    c_.remove_head(release());
+    return true;
+  }
+  bool del_last() override {
+    write_lock l(this->lock());
+    if (c_.empty()) return false;
+    c_.remove_tail(release());
+    return true;
+  }
+  bool del_range(uint64_t from, uint64_t to) override {
+    write_lock l(this->lock());
+    if (!range_ok(from, to)) return false;
+    node* end = c_.at(std::min(to, c_.count()) - 1)->next;
+    c_.erase(c_.at(from - 1), end, release());
+    return true;
+  }
+  bool del_first_n(uint64_t n) override {
+    if (n == 0) return false;
+    write_lock l(this->lock());
+    const uint64_t k = std::min(n, c_.count());
+    if (k > 0) c_.erase(c_.head(), c_.at(k - 1)->next, release());
+    return true;
+  }
+  bool del_last_n(uint64_t n) override {
+    if (n == 0) return false;
+    write_lock l(this->lock());
+    c_.erase(c_.at(c_.count() - std::min(n, c_.count())), nullptr, release());
+    return true;
+  }
+  bool del_at_pos(uint64_t h) override {
+    write_lock l(this->lock());
+    if (h == 0) return true;
+    node* n = lookup(h);
+    if (!n) return false;
+    c_.erase(n, n->next, release());
+    return true;
+  }
+
+  bool ins_nth(uint64_t p, const K& x) override {
+    if (p == 0) return false;
+    write_lock l(this->lock());
+    if (p > c_.count() + 1) return false;
+    // The node at position p + 1, if any: x goes before its predecessor and
+    // so becomes element p. Positions count and count + 1 append.
+    node* after = c_.at(p);
+    insert_before(after ? after->prev : nullptr, x);
+    return true;
+  }
+  bool ins_first(const K& x) override {
+    write_lock l(this->lock());
+    insert_before(c_.head(), x);
+    return true;
+  }
+  bool ins_last(const K& x) override {
+    write_lock l(this->lock());
+    insert_before(nullptr, x);
+    return true;
+  }
+  bool ins_at_pos(uint64_t h, const K& x) override {
+    write_lock l(this->lock());
+    node* b = nullptr;
+    if (h != 0 && !(b = lookup(h))) return false;
+    insert_before(b, x);
+    return true;
+  }
+
+  bool set_all(const K& x) override {
+    write_lock l(this->lock());
+    chain::assign(c_.head(), c_.count(), x);
+    return true;
+  }
+  bool set_nth(uint64_t p, const K& x) override {
+    if (p == 0) return false;
+    write_lock l(this->lock());
+    if (p > c_.count()) return false;
+    c_.at(p - 1)->value = x;
+    return true;
+  }
+  bool set_first(const K& x) override {
+    write_lock l(this->lock());
+    if (c_.empty()) return false;
+    c_.head()->value = x;
+    return true;
+  }
+  bool set_last(const K& x) override {
+    write_lock l(this->lock());
+    if (c_.empty()) return false;
+    c_.tail()->value = x;
+    return true;
+  }
+  bool set_range(uint64_t from, uint64_t to, const K& x) override {
+    write_lock l(this->lock());
+    if (!range_ok(from, to)) return false;
+    chain::assign(c_.at(from - 1), std::min(to, c_.count()) - from + 1, x);
+    return true;
+  }
+  bool set_first_n(uint64_t n, const K& x) override {
+    if (n == 0) return false;
+    write_lock l(this->lock());
+    chain::assign(c_.head(), std::min(n, c_.count()), x);
+    return true;
+  }
+  bool set_last_n(uint64_t n, const K& x) override {
+    if (n == 0) return false;
+    write_lock l(this->lock());
+    const uint64_t k = std::min(n, c_.count());
+    chain::assign(c_.at(c_.count() - k), k, x);
+    return true;
+  }
+  bool set_at_pos(uint64_t h, const K& x) override {
+    write_lock l(this->lock());
+    node* n = lookup(h);
+    if (!n) return false;
+    n->value = x;
+    return true;
+  }
+
+  // For tests: entries in the handle table (live and free).
+  uint64_t handle_table_size() const {
+    read_lock l(this->lock());
+    return slots_.size();
+  }
+
+ private:
+  static constexpr uint32_t no_slot = UINT32_MAX;
+  struct slot {
+    node* n;
+    uint32_t gen;
+    uint32_t next_free;
+  };
+
+  bool range_ok(uint64_t from, uint64_t to) const noexcept {
+    return !c_.empty() && from >= 1 && to >= 1 && from <= to && from <= c_.count();
+  }
+
+  uint64_t handle_of(const node* n) const noexcept {
+    return static_cast<uint64_t>(slots_[n->extra].gen) << 32 | (static_cast<uint64_t>(n->extra) + 1);
+  }
+  // The live node that h names, or null.
+  node* lookup(uint64_t h) const noexcept {
+    const uint64_t low = h & 0xffffffffu;
+    if (low == 0 || low > slots_.size()) return nullptr;
+    const slot& s = slots_[low - 1];
+    return s.n && s.gen == static_cast<uint32_t>(h >> 32) ? s.n : nullptr;
+  }
+
+  // Allocates a node and its table entry, then links it before b.
+  void insert_before(node* b, const K& x) {
+    if (free_ == no_slot && slots_.size() == slots_.capacity()) {
+      if (slots_.size() >= no_slot) throw std::bad_alloc();
+      slots_.reserve(std::max<size_t>(16, slots_.capacity() * 2));
+    }
+    node* n = chain::make(x);
+    // From here on nothing throws.
+    uint32_t i;
+    if (free_ != no_slot) {
+      i = free_;
+      free_ = slots_[i].next_free;
+      slots_[i].n = n;
+    } else {
+      i = static_cast<uint32_t>(slots_.size());
+      slots_.push_back(slot{n, salt_, no_slot});
+    }
+    n->extra = i;
+    c_.link_before(b, n);
+  }
+  // The hook that returns a removed node's entry to the free list.
+  auto release() noexcept {
+    return [this](node* n) noexcept {
+      slot& s = slots_[n->extra];
+      s.n = nullptr;
+      ++s.gen;
+      s.next_free = free_;
+      free_ = n->extra;
+    };
+  }
+
+  chain c_;
+  std::vector<slot> slots_;
+  uint32_t free_ = no_slot;
+  uint32_t salt_;
+};
+
+#define NOSQL_EXTERN_LIST(tag, T, ...) extern template class list_adt<T>;
+NOSQL_FOR_EACH_SCALAR(NOSQL_EXTERN_LIST)
+#undef NOSQL_EXTERN_LIST
+
+}  // namespace nosql_db
