@@ -79,18 +79,18 @@ TEST_F(ShellSmoke, ScriptsRunWithTheDocumentedLinePolicy) {
       {"comments and blank lines are skipped", "",
        "# a comment\n\nc vector i32 v\n\n# i 0 last 1\ni 0 last 42\ng 0 all\n", 0, {"| 42 |"}, {"| 1 |"}, {}},
       {"a last line without a line feed runs", "", "c vector i32 v\ni 0 last 42\ng 0 all", 0, {"| 42 |"}, {}, {}},
-      {"the first failure stops the script", "", "c vector i32 v\nbogus line\ni 0 last 42\ng 0 all\n", 1, {},
-       {"| 42 |"}, {"script.nos:2: error: command failed: bogus line"}},
+      {"the first failure stops the script", "", "c vector i32 v\nnonsense line\ni 0 last 42\ng 0 all\n", 1, {},
+       {"| 42 |"}, {"script.nos:2: error: command failed: nonsense line"}},
       {"--keep-going runs on and still fails", "--keep-going",
-       "c vector i32 v\nbogus line\ni 0 last 42\ng 0 all\n", 1, {"| 42 |"}, {},
-       {"script.nos:2: error: command failed: bogus line"}},
+       "c vector i32 v\nnonsense line\ni 0 last 42\ng 0 all\n", 1, {"| 42 |"}, {},
+       {"script.nos:2: error: command failed: nonsense line"}},
       {"a carriage return stays part of the line", "",
        "c vector i32 nm\r\nk \"nm\\r\"\n", 0, {"nm"}, {}, {}},
       {"so the plain name does not resolve", "", "c vector i32 nm\r\nk \"nm\"\n", 1, {}, {},
        {"error: command failed: k \"nm\""}},
       {"--echo shows each command", "--echo", "c vector i32 v\ng 0 count\n", 0, {"> c vector i32 v", "> g 0 count"},
        {}, {}},
-      {".quit ends the run", "", "c vector i32 v\n.quit\nbogus\n", 0, {}, {}, {}},
+      {".quit ends the run", "", "c vector i32 v\n.quit\nnonsense\n", 0, {}, {}, {}},
       {"an unknown meta command fails", "", ".frobnicate\n", 1, {}, {}, {"unknown meta command"}},
       {".time on reports microseconds", "", ".time on\nc vector i32 v\n", 0, {}, {}, {"time: ", " us\n"}},
       {"--time reports microseconds", "--time", "c vector i32 v\n", 0, {}, {}, {"time: ", " us\n"}},
@@ -114,11 +114,11 @@ TEST_F(ShellSmoke, ScriptsRunWithTheDocumentedLinePolicy) {
 }
 
 TEST_F(ShellSmoke, StandardInputIsAScriptWhenNotATerminal) {
-  write_file("stdin", "c vector i32 v\ni 0 last 7\ng 0 all\nbogus\n");
+  write_file("stdin", "c vector i32 v\ni 0 last 7\ng 0 all\nnonsense\n");
   const run_output r = run("");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("| 7 |"), std::string::npos) << r.out;
-  EXPECT_NE(r.err.find("<stdin>:4: error: command failed: bogus"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("<stdin>:4: error: command failed: nonsense"), std::string::npos) << r.err;
 }
 
 TEST_F(ShellSmoke, ScriptsShareOneStoreAndRunInOrder) {
