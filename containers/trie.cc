@@ -31,11 +31,59 @@ trie_node* alloc_block(uint32_t cap) {
   return static_cast<trie_node*>(m);
 }
 
+// The string a tail node spells below itself. REQUIRES t.tail.
+std::string_view tail_of(const trie_node& t) noexcept {
+  uint64_t len;
+  std::memcpy(&len, t.kids, 8);
+  return {reinterpret_cast<const char*>(t.kids) + 8, static_cast<size_t>(len)};
+}
+
+// A tail buffer holding s (not empty).
+trie_node* alloc_tail(std::string_view s) {
+  char* m = static_cast<char*>(std::malloc(8 + s.size()));
+  if (!m) throw std::bad_alloc();
+  const uint64_t len = s.size();
+  std::memcpy(m, &len, 8);
+  std::memcpy(m + 8, s.data(), s.size());
+  return reinterpret_cast<trie_node*>(m);
+}
+
+// Turns the first byte of t's tail into a real child, which keeps the rest
+// of the tail (or is the terminal leaf when none is left). The stored set
+// does not change, so a failed allocation harms nothing.
+void unfold(trie_node& t) {
+  trie_node* block = alloc_block(1);
+  const std::string_view rest = tail_of(t);
+  trie_node child;
+  child.label = static_cast<uint8_t>(rest[0]);
+  if (rest.size() == 1) {
+    child.terminal = true;
+    std::free(t.kids);
+  } else {
+    char* buf = reinterpret_cast<char*>(t.kids);
+    const uint64_t len = rest.size() - 1;
+    std::memmove(buf + 8, buf + 9, len);
+    std::memcpy(buf, &len, 8);
+    child.kids = t.kids;
+    child.tail = true;
+  }
+  block[0] = child;
+  t.kids = block;
+  t.n = t.cap = 1;
+  t.tail = false;
+}
+
 // Frees every block below top, depth first, without a stack: on the way
 // down, the entry whose block is entered keeps the way back (its kids field
 // points to the entry above it, its n holds its own index in its block);
 // blocks are visited from their last entry to their first.
 void free_below(trie_node& top) noexcept {
+  if (top.tail) {
+    std::free(top.kids);
+    top.kids = nullptr;
+    top.tail = false;
+    return;
+  }
   trie_node* block = top.kids;
   uint32_t left = top.n;  // entries [0, left) of block still to free
   trie_node* back = nullptr;
@@ -53,7 +101,8 @@ void free_below(trie_node& top) noexcept {
       continue;
     }
     trie_node* e = &block[left - 1];
-    if (!e->kids) {
+    if (e->tail) std::free(e->kids);
+    if (e->tail || !e->kids) {
       --left;
       continue;
     }
@@ -107,8 +156,16 @@ void trie_adt::walk(F&& f) const {
     const trie_node& c = fr.kids[fr.i++];
     path.push_back(static_cast<char>(c.label));
     if (c.terminal) f(std::string_view(path));
-    if (c.kids) stack.push_back({c.kids, c.n, 0});
-    else path.pop_back();
+    if (c.tail) {
+      const size_t at = path.size();
+      path.append(tail_of(c));
+      f(std::string_view(path));
+      path.resize(at - 1);
+    } else if (c.kids) {
+      stack.push_back({c.kids, c.n, 0});
+    } else {
+      path.pop_back();
+    }
   }
 }
 
@@ -172,8 +229,9 @@ bool trie_adt::ins_key(const xstring& k, value_ref v) {
 bool trie_adt::contains(std::string_view k) const noexcept {
   if (k.empty()) return false;
   const trie_node* cur = &root_;
-  for (const char ch : k) {
-    cur = find_child(*cur, static_cast<uint8_t>(ch));
+  for (uint64_t i = 0; i < k.size(); ++i) {
+    if (cur->tail) return k.substr(i) == tail_of(*cur);
+    cur = find_child(*cur, static_cast<uint8_t>(k[i]));
     if (!cur) return false;
   }
   return cur->terminal;
@@ -198,6 +256,18 @@ bool trie_adt::contains_nocase(std::string_view k) const {
       stack.pop_back();
       continue;
     }
+    if (fr.node->tail) {
+      // One string below: compare the rest of the key letter-blind.
+      const std::string_view t = tail_of(*fr.node), r = k.substr(depth);
+      bool same = t.size() == r.size();
+      for (uint64_t j = 0; same && j < t.size(); ++j) {
+        const auto a = static_cast<uint8_t>(r[j]), b = static_cast<uint8_t>(t[j]);
+        same = a == b || other_case(a) == b;
+      }
+      if (same) return true;
+      stack.pop_back();
+      continue;
+    }
     const auto b = static_cast<uint8_t>(k[depth]);
     const trie_node* next = nullptr;
     while (!next && fr.tried < 2) {
@@ -211,17 +281,19 @@ bool trie_adt::contains_nocase(std::string_view k) const {
   return false;
 }
 
-// Follows the stored prefix of k, then builds the missing tail off the trie
-// (the tail's own blocks first) and links it last, so a failed allocation
-// leaves the trie as it was.
+// Follows the stored prefix of k (unfolding tails on the way), then builds
+// the new child with the rest of k as its tail and links it last, so a
+// failed allocation leaves the stored set as it was.
 bool trie_adt::insert(std::string_view k) {
   if (k.empty()) return false;
   trie_node* cur = &root_;
   uint64_t i = 0;
-  for (; i < k.size(); ++i) {
+  while (i < k.size()) {
+    if (cur->tail) unfold(*cur);
     trie_node* c = const_cast<trie_node*>(find_child(*cur, static_cast<uint8_t>(k[i])));
     if (!c) break;
     cur = c;
+    ++i;
   }
   if (i == k.size()) {
     if (cur->terminal) return false;
@@ -230,17 +302,14 @@ bool trie_adt::insert(std::string_view k) {
     return true;
   }
   trie_node branch;
-  branch.label = static_cast<uint8_t>(k.back());
-  branch.terminal = true;
+  branch.label = static_cast<uint8_t>(k[i]);
+  if (i + 1 < k.size()) {
+    branch.kids = alloc_tail(k.substr(i + 1));
+    branch.tail = true;
+  } else {
+    branch.terminal = true;
+  }
   try {
-    for (uint64_t j = k.size() - 1; j > i; --j) {
-      trie_node* block = alloc_block(1);
-      block[0] = branch;
-      branch = trie_node();
-      branch.kids = block;
-      branch.n = branch.cap = 1;
-      branch.label = static_cast<uint8_t>(k[j - 1]);
-    }
     const uint32_t pos = lower_child(*cur, branch.label);
     if (cur->n == cur->cap) {
       const uint32_t cap = cur->cap == 0 ? 1 : cur->cap * 2u;

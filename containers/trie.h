@@ -8,14 +8,17 @@
 // lookup.
 //
 // Node layout: a trie_node is 16 bytes (child block pointer, child count,
-// block capacity, the byte that leads to it, terminal flag). A node's
-// children are stored by value in one heap block, sorted by byte, found by
-// binary search; the block doubles (1, 2, 4, ... 256 slots) as children are
-// added. So each node costs 16 bytes in its parent's block plus, when it has
-// children, one heap block (allocator overhead included, about 32 bytes for a
-// single child). A fixed 128- or 256-link table would cost 1-2 KB per inner
-// node instead; for 1,000,000 generated words this layout uses roughly
-// 100-200 bytes per stored word (see bench/hash_trie_bench.cc).
+// block capacity, the byte that leads to it, terminal and tail flags). A
+// node's children are stored by value in one heap block, sorted by byte and
+// found by binary search; the block doubles (1, 2, 4, ... 256 slots) as
+// children are added. A branch that leads to one string only is not spelled
+// out node by node: its last node holds the rest of the string as a tail (one
+// heap buffer: u64 length, bytes), and the tail is unfolded one node at a
+// time only when another string is inserted through it. So a string costs
+// about one 16-byte node plus one small buffer beyond its shared prefix; a
+// fixed 128- or 256-link table would cost 1-2 KB per inner node instead.
+// Measured on 1,000,000 random words of 5 to 10 letters: see
+// bench/hash_trie_bench.cc.
 //
 // Every walk is iterative (explicit stacks, and pointer reversal when
 // freeing), so a key of any length never deepens the call stack.
@@ -39,11 +42,15 @@
 namespace nosql_db {
 
 struct trie_node {
-  trie_node* kids = nullptr;  // n children sorted by label, in a block of cap
+  // tail false: n children sorted by label, in a block of cap slots.
+  // tail true: a buffer (u64 length >= 1, then the bytes) spelling the one
+  // string stored below this node; n and cap are 0.
+  trie_node* kids = nullptr;
   uint16_t n = 0;
   uint16_t cap = 0;
   uint8_t label = 0;  // the byte on the link from the parent
   bool terminal = false;
+  bool tail = false;
 };
 static_assert(sizeof(trie_node) == 16);
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,53 @@ TEST(TrieTest, EveryByteValueUnderOneNode) {
   const std::vector<std::string> got = listing(*t);
   ASSERT_EQ(got.size(), 256u);
   for (int i = 0; i < 256; ++i) EXPECT_EQ(static_cast<uint8_t>(got[i][1]), i);
+}
+
+// Strings that extend, shorten or branch off a stored string all sit in the
+// same branch.
+TEST(TrieTest, BranchesSharingPrefixes) {
+  auto t = make_trie({"abcdef", "abcxyz", "abc", "abcdefg", "a", "b", "abcdefgh"});
+  EXPECT_EQ(listing(*t), (std::vector<std::string>{"a", "abc", "abcdef", "abcdefg", "abcdefgh", "abcxyz", "b"}));
+  for (std::string_view k : {"ab", "abcd", "abcdefghi", "abcx", "bb", "c"}) {
+    SCOPED_TRACE(std::string(k));
+    EXPECT_FALSE(has(*t, k));
+  }
+  EXPECT_TRUE(has_nocase(*t, "ABCDEFG"));
+  EXPECT_TRUE(has_nocase(*t, "AbCxYz"));
+  EXPECT_FALSE(has_nocase(*t, "ABCX"));
+  EXPECT_FALSE(t->ins_key(xstring("abcdefg"), u08_value));
+  EXPECT_EQ(t->size(), 7u);
+}
+
+// Against a model: the std::set of the same strings (std::string orders
+// bytes unsigned), and the set of their letter-folded forms.
+TEST(TrieTest, AgreesWithASetOnRandomKeys) {
+  const char alphabet[] = {'a', 'A', 'b', 'B', '[', '\x7f', '\x80', '\xff', '\0'};
+  std::mt19937 rng(11);
+  auto random_key = [&] {
+    std::string k(rng() % 7, ' ');
+    for (char& c : k) c = alphabet[rng() % sizeof alphabet];
+    return k;
+  };
+  auto fold = [](std::string k) {
+    for (char& c : k) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return k;
+  };
+  auto t = make_trie();
+  std::set<std::string> model, folded;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string k = random_key();
+    const bool added = !k.empty() && model.insert(k).second;
+    if (added) folded.insert(fold(k));
+    ASSERT_EQ(t->ins_key(xstring(k), u08_value), added) << i;
+  }
+  EXPECT_EQ(t->size(), model.size());
+  EXPECT_EQ(listing(*t), std::vector<std::string>(model.begin(), model.end()));
+  for (int i = 0; i < 3000; ++i) {
+    const std::string q = random_key();
+    ASSERT_EQ(has(*t, q), model.count(q) == 1) << i;
+    ASSERT_EQ(has_nocase(*t, q), !q.empty() && folded.count(fold(q)) == 1) << i;
+  }
 }
 
 TEST(TrieTest, DelAllEmptiesAndTheTrieStaysUsable) {
