@@ -1,6 +1,7 @@
 // The trie: child blocks, insertion, lookups, listing and freeing.
 #include "containers/trie.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -48,31 +49,6 @@ trie_node* alloc_tail(std::string_view s) {
   return reinterpret_cast<trie_node*>(m);
 }
 
-// Turns the first byte of t's tail into a real child, which keeps the rest
-// of the tail (or is the terminal leaf when none is left). The stored set
-// does not change, so a failed allocation harms nothing.
-void unfold(trie_node& t) {
-  trie_node* block = alloc_block(1);
-  const std::string_view rest = tail_of(t);
-  trie_node child;
-  child.label = static_cast<uint8_t>(rest[0]);
-  if (rest.size() == 1) {
-    child.terminal = true;
-    std::free(t.kids);
-  } else {
-    char* buf = reinterpret_cast<char*>(t.kids);
-    const uint64_t len = rest.size() - 1;
-    std::memmove(buf + 8, buf + 9, len);
-    std::memcpy(buf, &len, 8);
-    child.kids = t.kids;
-    child.tail = true;
-  }
-  block[0] = child;
-  t.kids = block;
-  t.n = t.cap = 1;
-  t.tail = false;
-}
-
 // Frees every block below top, depth first, without a stack: on the way
 // down, the entry whose block is entered keeps the way back (its kids field
 // points to the entry above it, its n holds its own index in its block);
@@ -113,6 +89,41 @@ void free_below(trie_node& top) noexcept {
     back = e;
     block = down;
     left = down_n;
+  }
+}
+
+// Spells the first u bytes of t's tail (1 <= u <= its length) as a chain of
+// nodes below t; the last keeps the rest as its tail, or is the terminal leaf
+// when nothing is left. The stored set does not change, and everything is
+// allocated before t is touched. Costs O(tail length) whatever u is.
+void unfold(trie_node& t, uint64_t u) {
+  const std::string_view rest = tail_of(t);
+  trie_node chain;
+  chain.label = static_cast<uint8_t>(rest[u - 1]);
+  if (u < rest.size()) {
+    chain.kids = alloc_tail(rest.substr(u));
+    chain.tail = true;
+  } else {
+    chain.terminal = true;
+  }
+  try {
+    for (uint64_t j = u - 1; j > 0; --j) {
+      trie_node* block = alloc_block(1);
+      block[0] = chain;
+      chain = trie_node();
+      chain.kids = block;
+      chain.n = chain.cap = 1;
+      chain.label = static_cast<uint8_t>(rest[j - 1]);
+    }
+    trie_node* block = alloc_block(1);
+    block[0] = chain;
+    std::free(t.kids);
+    t.kids = block;
+    t.n = t.cap = 1;
+    t.tail = false;
+  } catch (...) {
+    free_below(chain);
+    throw;
   }
 }
 
@@ -289,7 +300,14 @@ bool trie_adt::insert(std::string_view k) {
   trie_node* cur = &root_;
   uint64_t i = 0;
   while (i < k.size()) {
-    if (cur->tail) unfold(*cur);
+    if (cur->tail) {
+      // Spell out the part of the tail that k shares, plus one byte.
+      const std::string_view t = tail_of(*cur), r = k.substr(i);
+      uint64_t c = 0;
+      while (c < t.size() && c < r.size() && t[c] == r[c]) ++c;
+      if (c == t.size() && c == r.size()) return false;
+      unfold(*cur, std::min<uint64_t>(c + 1, t.size()));
+    }
     trie_node* c = const_cast<trie_node*>(find_child(*cur, static_cast<uint8_t>(k[i])));
     if (!c) break;
     cur = c;

@@ -13,12 +13,14 @@
 // found by binary search; the block doubles (1, 2, 4, ... 256 slots) as
 // children are added. A branch that leads to one string only is not spelled
 // out node by node: its last node holds the rest of the string as a tail (one
-// heap buffer: u64 length, bytes), and the tail is unfolded one node at a
-// time only when another string is inserted through it. So a string costs
+// heap buffer: u64 length, bytes); when another string is inserted through
+// a tail, only the part the two share (plus one byte) is spelled out as
+// nodes, in time linear in the tail's length. So a string costs
 // about one 16-byte node plus one small buffer beyond its shared prefix; a
 // fixed 128- or 256-link table would cost 1-2 KB per inner node instead.
-// Measured on 1,000,000 random words of 5 to 10 letters: see
-// bench/hash_trie_bench.cc.
+// Measured on 1,000,000 random words of 5 to 10 letters (resident-set
+// growth, bench/hash_trie_bench.cc): about 60 bytes per stored word, against
+// about 80 for std::set<std::string>.
 //
 // Every walk is iterative (explicit stacks, and pointer reversal when
 // freeing), so a key of any length never deepens the call stack.
@@ -29,8 +31,9 @@
 // is u08.
 //
 // Locking: shared for size, get_*, save; exclusive for ins_key, del_all,
-// load. ins_key allocates the whole new branch before linking it, so
-// std::bad_alloc leaves the trie unchanged.
+// load. ins_key allocates the new branch before linking it, so
+// std::bad_alloc leaves the stored strings unchanged (a tail on the way may
+// have been spelled out as nodes, which changes no answer).
 #pragma once
 
 #include <memory>
