@@ -21,6 +21,7 @@
 // allocator refuses); nothing is left allocated then.
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <memory>

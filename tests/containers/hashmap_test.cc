@@ -1,17 +1,20 @@
 // Hashmap and hashtable: which keys fit, re-keying, walks, value-type
 // checks, the dump body, and creation that cannot allocate.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "containers/hashtable.h"
+#include "tests/containers/dump_io.h"
 
 namespace nosql_db {
 namespace {
+
+using test::le;
+using test::load_from;
+using test::saved;
 
 template <class T>
 value_ref vref(const T& v) {
@@ -23,34 +26,7 @@ std::unique_ptr<ab_adt> make(kind k, scalar key, scalar value, uint64_t cap) {
 }
 
 // The bytes that save() writes.
-std::string saved(const ab_adt& c, bool ok = true) {
-  FILE* f = std::tmpfile();
-  {
-    dump_out out(fileno(f));
-    EXPECT_EQ(c.save(out), ok);
-    EXPECT_TRUE(out.flush());
-  }
-  std::string s(static_cast<size_t>(::lseek(fileno(f), 0, SEEK_END)), '\0');
-  ::lseek(fileno(f), 0, SEEK_SET);
-  EXPECT_EQ(::read(fileno(f), s.data(), s.size()), static_cast<ssize_t>(s.size()));
-  std::fclose(f);
-  return s;
-}
 
-bool load_from(ab_adt& c, const std::string& body) {
-  FILE* f = std::tmpfile();
-  EXPECT_EQ(::write(fileno(f), body.data(), body.size()), static_cast<ssize_t>(body.size()));
-  ::lseek(fileno(f), 0, SEEK_SET);
-  dump_in in(fileno(f), body.size());
-  const bool ok = c.load(in);
-  std::fclose(f);
-  return ok;
-}
-
-template <class T>
-std::string le(T v) {
-  return std::string(reinterpret_cast<const char*>(&v), sizeof v);
-}
 
 // Record header from the kind word on.
 std::string header(std::string_view word, type_desc k, type_desc v) {

@@ -1,19 +1,22 @@
 // Trie: insertion, exact and case-blind lookup, listing order over all byte
 // values, long keys, the non-string variant and the dump body.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "containers/trie.h"
+#include "tests/containers/dump_io.h"
 
 namespace nosql_db {
 namespace {
+
+using test::le;
+using test::load_from;
+using test::saved;
 
 const uint8_t no_value = 0;
 const value_ref u08_value{scalar::u08, &no_value};
@@ -210,31 +213,8 @@ TEST(TrieTest, OtherKeyTypesOnlyCountAndClear) {
   EXPECT_FALSE(b);
 }
 
-std::string saved(const ab_adt& c) {
-  FILE* f = std::tmpfile();
-  {
-    dump_out out(fileno(f));
-    EXPECT_TRUE(c.save(out));
-    EXPECT_TRUE(out.flush());
-  }
-  std::string s(static_cast<size_t>(::lseek(fileno(f), 0, SEEK_END)), '\0');
-  ::lseek(fileno(f), 0, SEEK_SET);
-  EXPECT_EQ(::read(fileno(f), s.data(), s.size()), static_cast<ssize_t>(s.size()));
-  std::fclose(f);
-  return s;
-}
 
-bool load_from(ab_adt& c, const std::string& body) {
-  FILE* f = std::tmpfile();
-  EXPECT_EQ(::write(fileno(f), body.data(), body.size()), static_cast<ssize_t>(body.size()));
-  ::lseek(fileno(f), 0, SEEK_SET);
-  dump_in in(fileno(f), body.size());
-  const bool ok = c.load(in);
-  std::fclose(f);
-  return ok;
-}
-
-std::string u64(uint64_t v) { return std::string(reinterpret_cast<const char*>(&v), 8); }
+std::string u64(uint64_t v) { return le(v); }
 std::string text(std::string_view s) { return u64(s.size()) + std::string(s); }
 const std::string trie_header = text("trie") + std::string("\x04\x02\x02\x00\x01\x00", 6);
 
