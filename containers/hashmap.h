@@ -1,0 +1,273 @@
+// hm_adt<K,V>: the "hashmap" kind, a direct-address table over an integer
+// key type K holding one value of type V per key.
+//
+// Every possible key has its own slot: slot index = key - (smallest value of
+// K), computed in u64 arithmetic, so signed keys start at slot 0 with their
+// most negative value. A key fits when its slot index < capacity. There is
+// no hashing, no collision and no resizing: every single-key operation is one
+// subtraction, one comparison and one array access, and slot order is key
+// order.
+//
+// Storage: one pointer-sized cell per slot, allocated zeroed at creation
+// (calloc, so pages of a large table are only touched when used); a filled
+// hashmap cell owns one heap cell holding the value. The capacity never
+// changes. Walks (get_all, del_all, save, destroy) visit slot indexes below
+// min(capacity, 2^bits of K) with a u64 counter that cannot wrap, and stop
+// early once every filled slot has been seen.
+//
+// Locking: shared for size, get_*, save; exclusive for del_*, ins_key,
+// set_*, load. Creation throws std::bad_alloc when the cell array cannot be
+// allocated (its byte size overflows, exceeds the address space, or the
+// allocator refuses); nothing is left allocated then.
+#pragma once
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+
+#include "containers/kind_common.h"
+#include "containers/kinds.h"
+
+namespace nosql_db {
+
+// The cell array shared by hashmap and hashtable: untyped, so that its code
+// exists once.
+class slot_cells {
+ public:
+  // Throws std::bad_alloc when capacity cells cannot be allocated.
+  explicit slot_cells(uint64_t capacity);
+  ~slot_cells() { std::free(cells_); }
+  slot_cells(const slot_cells&) = delete;
+  slot_cells& operator=(const slot_cells&) = delete;
+
+  uint64_t capacity() const noexcept { return capacity_; }
+  uintptr_t& operator[](uint64_t i) noexcept { return cells_[i]; }
+  uintptr_t operator[](uint64_t i) const noexcept { return cells_[i]; }
+
+ private:
+  uintptr_t* cells_ = nullptr;
+  uint64_t capacity_ = 0;
+};
+
+// The eight key types a hashmap or hashtable accepts, as X(tag, C++ type).
+#define NOSQL_FOR_EACH_HASH_KEY(X) \
+  X(i08, int8_t)                   \
+  X(i16, int16_t)                  \
+  X(i32, int32_t)                  \
+  X(i64, int64_t)                  \
+  X(u08, uint8_t)                  \
+  X(u16, uint16_t)                 \
+  X(u32, uint32_t)                 \
+  X(u64, uint64_t)
+
+// Slot arithmetic for an integer key type.
+template <class K>
+struct slot_of {
+  static_assert(std::is_integral_v<K>);
+  static constexpr uint64_t base = static_cast<uint64_t>(static_cast<int64_t>(std::numeric_limits<K>::min()));
+  static uint64_t index(K k) noexcept { return static_cast<uint64_t>(k) - base; }
+  static K key(uint64_t i) noexcept { return static_cast<K>(i + base); }
+  // min(capacity, number of values of K): the walk bound.
+  static uint64_t bound(uint64_t capacity) noexcept {
+    if constexpr (sizeof(K) >= 8) return capacity;
+    else return std::min<uint64_t>(capacity, uint64_t{1} << (8 * sizeof(K)));
+  }
+};
+
+// The key-side operations of the hashmap, shared by every V of one K. A
+// filled cell holds a V* (as uintptr_t); drop_ frees one.
+template <class K>
+class hm_base : public adt<K> {
+  using list = elem_array<K>;
+  using slot = slot_of<K>;
+
+ public:
+  uint64_t size() const override {
+    read_lock l(this->lock());
+    return cells_.capacity();
+  }
+
+  bool get_all(list* out) const override {
+    read_lock l(this->lock());
+    out->reserve(out->size() + filled_);
+    walk([&](uint64_t i) { out->push_back(slot::key(i)); });
+    return true;
+  }
+  bool get_eq(const K& k, list* out) const override {
+    read_lock l(this->lock());
+    if (!filled(k)) return false;
+    out->push_back(k);
+    return true;
+  }
+  bool del_all() override {
+    write_lock l(this->lock());
+    clear();
+    return true;
+  }
+  bool del_eq(const K& k) override {
+    write_lock l(this->lock());
+    if (!filled(k)) return false;
+    uintptr_t& c = cells_[slot::index(k)];
+    drop_(c);
+    c = 0;
+    --filled_;
+    return true;
+  }
+  // Moves the value of k to nk; a value already at nk is replaced. Fails,
+  // changing nothing, when k is empty or nk does not fit.
+  bool set_eq(const K& k, const K& nk) override {
+    write_lock l(this->lock());
+    if (!filled(k) || !fits(nk)) return false;
+    const uint64_t from = slot::index(k), to = slot::index(nk);
+    if (from == to) return true;
+    if (cells_[to] != 0) {
+      drop_(cells_[to]);
+      --filled_;
+    }
+    cells_[to] = cells_[from];
+    cells_[from] = 0;
+    return true;
+  }
+
+  // Number of filled slots.
+  uint64_t filled_count() const {
+    read_lock l(this->lock());
+    return filled_;
+  }
+
+ protected:
+  hm_base(kind k, type_desc val_desc, uint64_t capacity, void (*drop)(uintptr_t))
+      : adt<K>(k, scalar_traits<K>::id, scalar_traits<K>::desc, val_desc), cells_(capacity), drop_(drop) {}
+  ~hm_base() override { clear(); }
+
+  bool fits(K k) const noexcept { return slot::index(k) < cells_.capacity(); }
+  bool filled(K k) const noexcept { return fits(k) && cells_[slot::index(k)] != 0; }
+
+  // Calls f(slot index) for every filled slot, in slot order.
+  template <class F>
+  void walk(F&& f) const {
+    uint64_t left = filled_;
+    const uint64_t end = slot::bound(cells_.capacity());
+    for (uint64_t i = 0; left != 0 && i < end; ++i) {
+      if (cells_[i] != 0) {
+        --left;
+        f(i);
+      }
+    }
+  }
+  void clear() noexcept {
+    uint64_t left = filled_;
+    const uint64_t end = slot::bound(cells_.capacity());
+    for (uint64_t i = 0; left != 0 && i < end; ++i) {
+      if (cells_[i] != 0) {
+        drop_(cells_[i]);
+        cells_[i] = 0;
+        --left;
+      }
+    }
+    filled_ = 0;
+  }
+
+  slot_cells cells_;
+  uint64_t filled_ = 0;
+
+ private:
+  void (*drop_)(uintptr_t);
+};
+
+template <class K, class V>
+class hm_adt final : public hm_base<K> {
+  using slot = slot_of<K>;
+
+ public:
+  explicit hm_adt(uint64_t capacity)
+      : hm_base<K>(kind::hashmap, scalar_traits<V>::desc, capacity,
+                   [](uintptr_t c) { delete reinterpret_cast<V*>(c); }) {}
+
+  bool get_value(const K& k, value_list_ref out) const override {
+    elem_array<V>* list = value_list_as<V>(out);
+    if (!list) return false;
+    read_lock l(this->lock());
+    if (!this->filled(k)) return false;
+    list->push_back(*cell(slot::index(k)));
+    return true;
+  }
+  bool set_value(const K& k, value_ref v) override {
+    const V* x = value_as<V>(v);
+    if (!x) return false;
+    write_lock l(this->lock());
+    if (!this->filled(k)) return false;
+    *cell(slot::index(k)) = *x;
+    return true;
+  }
+  bool ins_key(const K& k, value_ref v) override {
+    const V* x = value_as<V>(v);
+    if (!x) return false;
+    write_lock l(this->lock());
+    if (!this->fits(k) || this->cells_[slot::index(k)] != 0) return false;
+    this->cells_[slot::index(k)] = reinterpret_cast<uintptr_t>(new V(*x));
+    ++this->filled_;
+    return true;
+  }
+
+  bool save(dump_out& out) const override {
+    read_lock l(this->lock());
+    write_header(out, *this);
+    out.put_u64(this->cells_.capacity());
+    out.put_u64(this->filled_);
+    this->walk([&](uint64_t i) {
+      out.put_elem(slot::key(i));
+      out.put_elem(*cell(i));
+    });
+    return true;
+  }
+  // The capacity was read by the dump reader; this reads the count and the
+  // entries. A key that does not fit is skipped; a filled slot gets the
+  // later value.
+  bool load(dump_in& in) override {
+    write_lock l(this->lock());
+    uint64_t n;
+    if (!in.template get_count<V>(&n, sizeof(K) + min_encoded_size<V>())) return false;
+    K k{};
+    V v{};
+    for (uint64_t i = 0; i < n; ++i) {
+      if (!in.get_elem(&k) || !in.get_elem(&v)) return false;
+      if (!this->fits(k)) continue;
+      const uint64_t s = slot::index(k);
+      if (this->cells_[s] != 0) {
+        *cell(s) = v;
+      } else {
+        this->cells_[s] = reinterpret_cast<uintptr_t>(new V(v));
+        ++this->filled_;
+      }
+    }
+    return true;
+  }
+
+ private:
+  V* cell(uint64_t i) const noexcept { return reinterpret_cast<V*>(this->cells_[i]); }
+};
+
+// Instantiated in hashmap.cc (signed keys) and hashmap_unsigned.cc.
+#define NOSQL_HM_FOR_K(K, prefix)                 \
+  prefix template class hm_base<K>;               \
+  prefix template class hm_adt<K, int8_t>;        \
+  prefix template class hm_adt<K, int16_t>;       \
+  prefix template class hm_adt<K, int32_t>;       \
+  prefix template class hm_adt<K, int64_t>;       \
+  prefix template class hm_adt<K, uint8_t>;       \
+  prefix template class hm_adt<K, uint16_t>;      \
+  prefix template class hm_adt<K, uint32_t>;      \
+  prefix template class hm_adt<K, uint64_t>;      \
+  prefix template class hm_adt<K, float>;         \
+  prefix template class hm_adt<K, double>;        \
+  prefix template class hm_adt<K, date>;          \
+  prefix template class hm_adt<K, time>;          \
+  prefix template class hm_adt<K, date_time>;     \
+  prefix template class hm_adt<K, xstring>;
+#define NOSQL_EXTERN_HM(tag, K) NOSQL_HM_FOR_K(K, extern)
+NOSQL_FOR_EACH_HASH_KEY(NOSQL_EXTERN_HM)
+#undef NOSQL_EXTERN_HM
+
+}  // namespace nosql_db
