@@ -322,7 +322,11 @@ class deque_adt final : public adt<K> {
     out->resize(e - b);
     for (uint64_t i = b; i < e; ++i) (*out)[i - b] = at(i);
   }
+  // All or nothing, as fill_all: grow every string first, then assign.
   void assign(uint64_t b, uint64_t e, const K& x) {
+    if constexpr (std::is_same_v<K, xstring>) {
+      for (uint64_t i = b; i < e; ++i) at(i).reserve(x.size());
+    }
     for (uint64_t i = b; i < e; ++i) at(i) = x;
   }
 

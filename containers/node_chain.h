@@ -126,8 +126,13 @@ class node_chain {
     out->resize(k);
     for (uint64_t i = 0; i < k; ++i, n = n->next) (*out)[i] = n->value;
   }
-  // Assigns x to k nodes starting at n.
+  // Assigns x to k nodes starting at n, all or nothing: string buffers
+  // grow in a first pass that may throw, the second pass cannot.
   static void assign(node* n, uint64_t k, const K& x) {
+    if constexpr (std::is_same_v<K, xstring>) {
+      node* p = n;
+      for (uint64_t i = 0; i < k; ++i, p = p->next) p->value.reserve(x.size());
+    }
     for (uint64_t i = 0; i < k; ++i, n = n->next) n->value = x;
   }
 

@@ -79,7 +79,7 @@ class stack_adt final : public adt<K> {
 
   bool set_all(const K& x) override {
     write_lock l(this->lock());
-    for (auto& e : a_) e = x;
+    fill_all(a_.begin(), a_.end(), x);
     return true;
   }
   bool set_last(const K& x) override {

@@ -100,5 +100,33 @@ TEST(OutOfMemory, CommandsFailCleanly) {
   exhaust(strings, "e \"names\"");
 }
 
+// Every kind, through the insertions and rewrites that allocate.
+TEST(OutOfMemory, EveryKindFailsCleanly) {
+  struct {
+    const char* create;
+    std::vector<std::string> lines;
+  } kinds[] = {
+      {"c list string l", {"i 0 last \"abcdefghijklmnopqrstuvwxyz\"", "i 0 nth 1 \"front of the list\"",
+                           "s 0 all \"every node gets a much longer text\"", "i 0 val 0 \"appended by handle\""}},
+      {"c deque string q", {"i 0 last \"abcdefghijklmnopqrstuvwxyz\"", "i 0 first \"front of the deque\"",
+                            "i 0 nth 1 \"middle of the deque\"", "s 0 all \"every slot gets a much longer text\""}},
+      {"c queue string q", {"i 0 last \"abcdefghijklmnopqrstuvwxyz\"", "s 0 all \"every node gets a longer text\""}},
+      {"c stack string s", {"i 0 last \"abcdefghijklmnopqrstuvwxyz\"", "s 0 all \"every slot gets a longer text\""}},
+      {"c heap string h", {"i 0 \"abcdefghijklmnopqrstuvwxyz\"", "s 0 min \"a new top that is much longer\""}},
+      {"c hashmap i16 string 65536 h", {"i 0 -5 \"abcdefghijklmnopqrstuvwxyz\"", "s 0 value -5 \"a longer value\"",
+                                        "s 0 equal -5 7"}},
+      {"c hashtable u32 64 h", {"i 0 7", "s 0 equal 7 9"}},
+      {"c trie", {"i 0 abcdefghijklmnopqrstuvwxyz", "i 0 abcdefghijklmnopqrstuvwxyz0123", "i 0 abcdXYZ"}},
+  };
+  for (const auto& k : kinds) {
+    std::vector<std::string> setup = {k.create};
+    for (const auto& line : k.lines) {
+      exhaust(setup, line);
+      setup.push_back(line);  // the next line runs on top of this one
+    }
+    exhaust(setup, "g 0 all");
+  }
+}
+
 }  // namespace
 }  // namespace nosql_db
