@@ -159,9 +159,9 @@ class map_base_adt : public adt<K> {
   }
   // Links a detached node; a map refuses a present key (false, n untouched).
   bool link(avl_node* n) noexcept {
-    avl_node* parent;
-    avl_node* equal;
-    bool left;
+    avl_node* parent = nullptr;
+    avl_node* equal = nullptr;
+    bool left = false;
     if (!avl_find_slot(t_, key(n), Multi, &parent, &left, &equal)) return false;
     t_.link(parent, left, n);
     return true;

@@ -216,9 +216,9 @@ class ordered_set_adt final : public adt<K> {
 
   // Links the detached node n; a set refuses (and frees) a present key.
   bool insert(std::unique_ptr<node> n) noexcept {
-    avl_node* parent;
-    avl_node* equal;
-    bool left;
+    avl_node* parent = nullptr;
+    avl_node* equal = nullptr;
+    bool left = false;
     if (!avl_find_slot(t_, n->key, Multi, &parent, &left, &equal)) return false;
     t_.link(parent, left, n.release());
     return true;
@@ -355,9 +355,9 @@ class ordered_set_adt final : public adt<K> {
     t_.unlink(n);
     using std::swap;
     swap(key(n), fresh);
-    avl_node* parent;
-    avl_node* equal;
-    bool left;
+    avl_node* parent = nullptr;
+    avl_node* equal = nullptr;
+    bool left = false;
     if (!avl_find_slot(t_, key(n), false, &parent, &left, &equal)) {
       swap(key(n), fresh);
       avl_find_slot(t_, key(n), false, &parent, &left, &equal);
@@ -379,9 +379,9 @@ class ordered_set_adt final : public adt<K> {
       if (!n) continue;
       t_.unlink(n);
       swap(key(n), fresh[i]);
-      avl_node* parent;
-      avl_node* equal;
-      bool left;
+      avl_node* parent = nullptr;
+      avl_node* equal = nullptr;
+      bool left = false;
       avl_find_slot(t_, key(n), true, &parent, &left, &equal);
       t_.link(parent, left, n);
     }
