@@ -76,9 +76,32 @@ bool store::move_to_front(uint64_t v) noexcept {
   return true;
 }
 
+void store::free_name(avl_node* n) noexcept { delete static_cast<name_node*>(n); }
+
+store::name_node* store::find_node(std::string_view name) const noexcept {
+  for (avl_node* n = names_.root; n;) {
+    auto* e = static_cast<name_node*>(n);
+    const int c = compare_bytes(name, e->name);
+    if (c == 0) return e;
+    n = c < 0 ? n->left : n->right;
+  }
+  return nullptr;
+}
+
 uint64_t store::add(std::unique_ptr<ab_adt> c) {
   const uint32_t v = head_;
-  if (!c->name().empty()) names_.emplace(c->name().view(), v);  // may throw: nothing changed yet
+  if (!c->name().empty()) {
+    const std::string_view name = c->name().view();
+    auto* e = new name_node(name, v);  // may throw: nothing changed yet
+    avl_node* parent = nullptr;
+    bool left = false;
+    for (avl_node* n = names_.root; n;) {
+      parent = n;
+      left = compare_bytes(name, static_cast<name_node*>(n)->name) < 0;
+      n = left ? n->left : n->right;
+    }
+    names_.link(parent, left, e);
+  }
   unlink_free(v);
   slots_[v] = c.release();
   return v;
@@ -88,7 +111,12 @@ std::unique_ptr<ab_adt> store::remove(uint64_t v) noexcept {
   ab_adt* c = at(v);
   if (!c) return nullptr;
   slots_[v] = nullptr;
-  if (!c->name().empty()) names_.erase(c->name().view());
+  if (!c->name().empty()) {
+    if (name_node* e = find_node(c->name().view())) {
+      names_.unlink(e);
+      free_name(e);
+    }
+  }
   push_free_front(static_cast<uint32_t>(v));
   return std::unique_ptr<ab_adt>(c);
 }
@@ -103,7 +131,7 @@ void store::reset_free_list() noexcept {
 }
 
 void store::clear() noexcept {
-  names_.clear();
+  names_.clear(&free_name);
   uint64_t left = container_count();
   for (uint64_t v = 0; v < slot_count && left > 0; ++v) {
     if (ab_adt* c = slots_[v]) {
@@ -116,9 +144,9 @@ void store::clear() noexcept {
 }
 
 bool store::find_name(std::string_view name, uint64_t* v) const noexcept {
-  const auto it = names_.find(name);
-  if (it == names_.end()) return false;
-  *v = it->second;
+  const name_node* e = find_node(name);
+  if (!e) return false;
+  *v = e->vkey;
   return true;
 }
 

@@ -15,11 +15,11 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <shared_mutex>
 #include <string_view>
 
+#include "containers/avl.h"
 #include "containers/container.h"
 #include "lang/tokenizer.h"
 
@@ -68,9 +68,15 @@ class store {
   void push_free_front(uint32_t v) noexcept;
   void reset_free_list() noexcept;
 
-  struct name_less {
-    bool operator()(std::string_view a, std::string_view b) const noexcept { return compare_bytes(a, b) < 0; }
+  // One entry of the name directory: a view of the container's own name
+  // and its vkey, ordered by name (compare_bytes).
+  struct name_node : avl_node {
+    name_node(std::string_view n, uint32_t v) noexcept : name(n), vkey(v) {}
+    std::string_view name;
+    uint32_t vkey;
   };
+  static void free_name(avl_node* n) noexcept;
+  name_node* find_node(std::string_view name) const noexcept;
 
   ab_adt** slots_ = nullptr;        // slot_count entries
   uint32_t* next_delta_ = nullptr;  // slot_count entries
@@ -78,8 +84,8 @@ class store {
   uint32_t head_ = 0;
   uint32_t tail_ = slot_count - 1;
   uint64_t free_count_ = slot_count;
-  // Name -> vkey; the keys are views of the containers' own names.
-  std::map<std::string_view, uint32_t, name_less> names_;
+  // Name -> vkey, an AVL tree over name_node.
+  avl_tree names_;
 };
 
 // Resolves a container reference: a quoted non-empty name is looked up in

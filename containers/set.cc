@@ -1,8 +1,21 @@
-// Not built yet: the constructor refuses every type.
-#include "containers/kinds.h"
+// Instantiations of set and multiset for the fourteen key types, and their
+// constructor.
+#include "containers/set.h"
 
 namespace nosql_db {
 
-std::unique_ptr<ab_adt> new_set(scalar, scalar, bool) { return nullptr; }
+#define NOSQL_INST_SET(tag, T, ...)       \
+  template class ordered_set_adt<T, false>; \
+  template class ordered_set_adt<T, true>;
+NOSQL_FOR_EACH_SCALAR(NOSQL_INST_SET)
+#undef NOSQL_INST_SET
+
+std::unique_ptr<ab_adt> new_set(scalar key, scalar value, bool multi) {
+  const type_desc val = desc_of(value);
+  return visit_scalar(key, std::unique_ptr<ab_adt>(), [&]<class K>(type_tag<K>) -> std::unique_ptr<ab_adt> {
+    if (multi) return std::make_unique<multiset_adt<K>>(val);
+    return std::make_unique<set_adt<K>>(val);
+  });
+}
 
 }  // namespace nosql_db
