@@ -6,12 +6,19 @@
 #include <new>
 
 namespace nosql_db {
+namespace {
+
+// No string can be this long; larger requests fail as memory exhaustion
+// before any size arithmetic could overflow.
+constexpr uint64_t max_length = (uint64_t{1} << 62) - 1;
+
+}  // namespace
 
 xstring::~xstring() { ::operator delete(data_); }
 
 void xstring::reserve_for(uint64_t n) {
   if (n < cap_) return;  // n + 1 <= cap_
-  if (n >= UINT64_MAX / 2 - 1) throw std::bad_alloc();
+  if (n > max_length) throw std::bad_alloc();
   const uint64_t cap = data_ ? (n + 1) * 2 : n + 1;
   char* p = static_cast<char*>(::operator new(cap));  // throws std::bad_alloc
   if (len_) std::memcpy(p, data_, len_);
@@ -26,9 +33,9 @@ void xstring::assign(const char* p, uint64_t n) {
     clear();
     return;
   }
+  if (n > max_length) throw std::bad_alloc();
   if (n + 1 > cap_) {
     // A fresh buffer, filled before the old one goes (p may point into it).
-    if (n >= UINT64_MAX / 2 - 1) throw std::bad_alloc();
     const uint64_t cap = data_ ? (n + 1) * 2 : n + 1;
     char* fresh = static_cast<char*>(::operator new(cap));
     std::memcpy(fresh, p, n);
@@ -44,6 +51,7 @@ void xstring::assign(const char* p, uint64_t n) {
 
 void xstring::append(const char* p, uint64_t n) {
   if (n == 0) return;
+  if (n > max_length - len_) throw std::bad_alloc();
   if (len_ + n + 1 > cap_) {
     xstring tmp(p, n);  // p may alias our buffer
     reserve_for(len_ + n);
