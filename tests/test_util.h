@@ -1,10 +1,15 @@
 // Helpers for tests that drive a private store through the dispatcher.
 #pragma once
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <stdlib.h>
 
 #include "api/exec.h"
 #include "api/print.h"
@@ -59,5 +64,35 @@ class test_store {
 };
 
 using strings = std::vector<std::string>;
+
+// A fresh directory per test, removed with everything in it.
+class temp_dir {
+ public:
+  temp_dir() {
+    std::string t = (std::filesystem::temp_directory_path() / "vxdb_test_XXXXXX").string();
+    if (!::mkdtemp(t.data())) std::abort();
+    path_ = t;
+  }
+  ~temp_dir() { std::filesystem::remove_all(path_); }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& path() const { return path_; }
+  std::vector<std::string> entries() const {
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(path_)) out.push_back(e.path().filename().string());
+    return out;
+  }
+
+ private:
+  std::string path_;
+};
+
+inline std::string read_file(const std::string& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+inline void write_file(const std::string& p, const std::string& bytes) {
+  std::ofstream f(p, std::ios::binary | std::ios::trunc);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
 
 }  // namespace nosql_db::testing_util

@@ -116,6 +116,14 @@ TEST(OutOfMemory, EveryKindFailsCleanly) {
       {"c hashmap i16 string 65536 h", {"i 0 -5 \"abcdefghijklmnopqrstuvwxyz\"", "s 0 value -5 \"a longer value\"",
                                         "s 0 equal -5 7"}},
       {"c hashtable u32 64 h", {"i 0 7", "s 0 equal 7 9"}},
+      {"c set string s", {"i 0 \"abcdefghijklmnopqrstuvwxyz\"", "i 0 \"b\"", "s 0 equal b \"a new longer key\"",
+                          "s 0 max \"zzzzzzzzzzzzzzzzzzzzzzzzz\"", "d 0 lege a c"}},
+      {"c multiset string s", {"i 0 \"abcdefghijklmnopqrstuvwxyz\"", "i 0 b", "i 0 b", "s 0 ge a \"everything\"",
+                               "d 0 equal everything"}},
+      {"c map string string m", {"i 0 k \"abcdefghijklmnopqrstuvwxyz\"", "i 0 j v", "s 0 value k \"a longer value\"",
+                                 "s 0 equal j \"a much longer key\"", "s 0 min \"zzzzzzzzzzzzzzzzzz\""}},
+      {"c multimap string string m", {"i 0 k \"abcdefghijklmnopqrstuvwxyz\"", "i 0 k v",
+                                      "s 0 value k \"every value gets longer\"", "s 0 equal k \"another key\""}},
       {"c trie", {"i 0 abcdefghijklmnopqrstuvwxyz", "i 0 abcdefghijklmnopqrstuvwxyz0123", "i 0 abcdXYZ"}},
   };
   for (const auto& k : kinds) {

@@ -20,30 +20,14 @@
 #include "api/exec.h"
 #include "api/result_set.h"
 #include "catalog/store.h"
+#include "test_util.h"
 
 namespace nosql_db {
 namespace {
 
-// A fresh directory per test, removed with everything in it.
-class temp_dir {
- public:
-  temp_dir() {
-    std::string t = (std::filesystem::temp_directory_path() / "vxdb_test_XXXXXX").string();
-    if (!::mkdtemp(t.data())) std::abort();
-    path_ = t;
-  }
-  ~temp_dir() { std::filesystem::remove_all(path_); }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-  std::vector<std::string> entries() const {
-    std::vector<std::string> out;
-    for (const auto& e : std::filesystem::directory_iterator(path_)) out.push_back(e.path().filename().string());
-    return out;
-  }
-
- private:
-  std::string path_;
-};
+using testing_util::read_file;
+using testing_util::temp_dir;
+using testing_util::write_file;
 
 bool run(store& s, const std::string& line, datas* out = nullptr) {
   datas local;
@@ -51,14 +35,6 @@ bool run(store& s, const std::string& line, datas* out = nullptr) {
 }
 void must(store& s, const std::string& line) { ASSERT_TRUE(run(s, line)) << line; }
 
-std::string read_file(const std::string& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-void write_file(const std::string& p, const std::string& bytes) {
-  std::ofstream f(p, std::ios::binary | std::ios::trunc);
-  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 bool exists(const std::string& p) { return std::filesystem::exists(std::filesystem::symlink_status(p)); }
 
 // Every column name, descriptor, cell value and text of a result set.
