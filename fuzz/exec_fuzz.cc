@@ -4,12 +4,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <unistd.h>
 
 #include "api/exec.h"
 #include "api/print.h"
 #include "catalog/store.h"
 
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+
+// Dump and read commands touch files: run in a scratch directory of our own.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  char dir[] = "/tmp/vox_exec_fuzz_XXXXXX";
+  if (!mkdtemp(dir) || chdir(dir) != 0) std::abort();
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace nosql_db;
