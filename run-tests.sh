@@ -23,7 +23,7 @@ for corpus in fuzz/corpus/*/; do
   name=$(basename "$corpus")
   if [ -x "build/ci-asan/fuzz/${name}_fuzz" ]; then
     echo "-- replaying fuzz corpus $name"
-    "build/ci-asan/fuzz/${name}_fuzz" -runs=0 "$corpus" 2>&1 | tail -n 2
+    "build/ci-asan/fuzz/${name}_fuzz" -runs=0 "$PWD/$corpus" 2>&1 | tail -n 2
   fi
 done
 ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 ctest --test-dir build/ci-asan --output-on-failure -j"$jobs"

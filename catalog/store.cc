@@ -6,6 +6,19 @@
 #include <new>
 #include <sys/mman.h>
 
+// Leak checkers scan the heap and globals, not private mappings: tell them
+// that the slot table holds the pointers that keep the containers alive.
+#if defined(__SANITIZE_ADDRESS__)
+#define NOSQL_LEAK_CHECKER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define NOSQL_LEAK_CHECKER 1
+#endif
+#endif
+#ifdef NOSQL_LEAK_CHECKER
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace nosql_db {
 namespace {
 
@@ -42,10 +55,16 @@ store::store() {
     unmap(prev_delta_, slot_count);
     throw std::bad_alloc();
   }
+#ifdef NOSQL_LEAK_CHECKER
+  __lsan_register_root_region(slots_, slot_count * sizeof(ab_adt*));
+#endif
 }
 
 store::~store() {
   clear();
+#ifdef NOSQL_LEAK_CHECKER
+  __lsan_unregister_root_region(slots_, slot_count * sizeof(ab_adt*));
+#endif
   unmap(slots_, slot_count);
   unmap(next_delta_, slot_count);
   unmap(prev_delta_, slot_count);

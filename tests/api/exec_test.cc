@@ -45,6 +45,12 @@ TEST(Dispatch, RejectsMalformedLines) {
     SCOPED_TRACE(line);
     EXPECT_FALSE(t.ok(line));
   }
+  // NUL bytes are ordinary bytes: they never end a line early.
+  for (const std::string line : {std::string("g 0\0 count", 10), std::string("i 0 last 1\0", 11),
+                                 std::string("c vector i32\0", 13), std::string("e 0\0", 4)}) {
+    SCOPED_TRACE(line);
+    EXPECT_FALSE(t.ok(line));
+  }
   EXPECT_FALSE(exec_cmd(t.s, nullptr, 5, nullptr));
   datas d;
   EXPECT_FALSE(exec_cmd(t.s, "g 0 count", 0, &d));
