@@ -26,7 +26,7 @@ for corpus in fuzz/corpus/*/; do
     "build/ci-asan/fuzz/${name}_fuzz" -runs=0 "$PWD/$corpus" 2>&1 | tail -n 2
   fi
 done
-ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 ctest --test-dir build/ci-asan --output-on-failure -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:max_allocation_size_mb=4096 ctest --test-dir build/ci-asan --output-on-failure -j"$jobs"
 
 echo "== thread sanitizer on the multi-threaded tests"
 cmake -S . -B build/ci-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNOSQL_WERROR=ON \

@@ -21,49 +21,23 @@
 #include <memory>
 #include <utility>
 
-#include "containers/kind_common.h"
+#include "containers/array_kind.h"
 #include "containers/kinds.h"
 
 namespace nosql_db {
 
 template <class K>
-class heap_adt final : public adt<K> {
-  using list = elem_array<K>;
+class heap_adt final : public array_adt<K> {
+  using array_adt<K>::a_;
 
  public:
-  explicit heap_adt(bool takes_keys = true) noexcept
-      : adt<K>(kind::heap, scalar_traits<K>::id, scalar_traits<K>::desc, u08_desc), takes_keys_(takes_keys) {}
+  explicit heap_adt(bool takes_keys = true) noexcept : array_adt<K>(kind::heap), takes_keys_(takes_keys) {}
 
-  uint64_t size() const override {
-    read_lock l(this->lock());
-    return a_.size();
-  }
-
-  bool save(dump_out& out) const override {
-    read_lock l(this->lock());
-    write_header(out, *this);
-    out.put_u64(a_.size());
-    out.put_elems(a_.data(), a_.size());
-    return true;
-  }
   bool load(dump_in& in) override {
     write_lock l(this->lock());
-    uint64_t n;
-    if (!in.template get_count<K>(&n)) return false;
-    K v{};
-    for (uint64_t i = 0; i < n; ++i) {
-      if (!in.get_elem(&v)) return false;
-      push(v);
-    }
-    return true;
+    return load_elements<K>(in, [&](const K& v) { push(v); });
   }
 
-  bool get_all(list* out) const override {
-    read_lock l(this->lock());
-    out->resize(a_.size());
-    std::copy(a_.begin(), a_.end(), out->data());
-    return true;
-  }
   bool get_min(K* out) const override {
     read_lock l(this->lock());
     if (a_.empty()) return false;
@@ -71,11 +45,6 @@ class heap_adt final : public adt<K> {
     return true;
   }
 
-  bool del_all() override {
-    write_lock l(this->lock());
-    a_.clear();
-    return true;
-  }
   bool del_min() override {
     write_lock l(this->lock());
     if (a_.empty()) return false;
@@ -138,7 +107,6 @@ class heap_adt final : public adt<K> {
     else return !less(a, b);
   }
 
-  elem_array<K> a_;
   bool takes_keys_;
 };
 

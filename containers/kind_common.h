@@ -41,6 +41,27 @@ void fill_all(T* b, T* e, const T& x) {
   for (T* p = b; p != e; ++p) *p = x;
 }
 
+// Reads a body's element count, then each element, handing it to add.
+// False on a short or damaged body; elements read before stay added.
+// reserve(n) runs once with the count, which is already bounded by the
+// bytes left in the file.
+template <class K, class Add, class Reserve>
+bool load_elements(dump_in& in, Add&& add, Reserve&& reserve) {
+  uint64_t n;
+  if (!in.template get_count<K>(&n)) return false;
+  reserve(n);
+  K v{};
+  for (uint64_t i = 0; i < n; ++i) {
+    if (!in.get_elem(&v)) return false;
+    add(v);
+  }
+  return true;
+}
+template <class K, class Add>
+bool load_elements(dump_in& in, Add&& add) {
+  return load_elements<K>(in, add, [](uint64_t) {});
+}
+
 // Value descriptor of u08, which the single-type kinds report.
 inline constexpr type_desc u08_desc = scalar_traits<uint8_t>::desc;
 

@@ -64,14 +64,7 @@ class list_adt final : public adt<K> {
   }
   bool load(dump_in& in) override {
     write_lock l(this->lock());
-    uint64_t n;
-    if (!in.template get_count<K>(&n)) return false;
-    K v{};
-    for (uint64_t i = 0; i < n; ++i) {
-      if (!in.get_elem(&v)) return false;
-      insert_before(nullptr, v);
-    }
-    return true;
+    return load_elements<K>(in, [&](const K& v) { insert_before(nullptr, v); });
   }
 
   bool get_all(list* out) const override {

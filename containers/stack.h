@@ -11,48 +11,23 @@
 #include <algorithm>
 #include <memory>
 
-#include "containers/kind_common.h"
+#include "containers/array_kind.h"
 #include "containers/kinds.h"
 
 namespace nosql_db {
 
 template <class K>
-class stack_adt final : public adt<K> {
-  using list = elem_array<K>;
+class stack_adt final : public array_adt<K> {
+  using array_adt<K>::a_;
 
  public:
-  stack_adt() noexcept : adt<K>(kind::stack, scalar_traits<K>::id, scalar_traits<K>::desc, u08_desc) {}
+  stack_adt() noexcept : array_adt<K>(kind::stack) {}
 
-  uint64_t size() const override {
-    read_lock l(this->lock());
-    return a_.size();
-  }
-
-  bool save(dump_out& out) const override {
-    read_lock l(this->lock());
-    write_header(out, *this);
-    out.put_u64(a_.size());
-    out.put_elems(a_.data(), a_.size());
-    return true;
-  }
   bool load(dump_in& in) override {
     write_lock l(this->lock());
-    uint64_t n;
-    if (!in.template get_count<K>(&n)) return false;
-    K v{};
-    for (uint64_t i = 0; i < n; ++i) {
-      if (!in.get_elem(&v)) return false;
-      a_.push_back(v);
-    }
-    return true;
+    return load_elements<K>(in, [&](const K& v) { a_.push_back(v); });
   }
 
-  bool get_all(list* out) const override {
-    read_lock l(this->lock());
-    out->resize(a_.size());
-    std::copy(a_.begin(), a_.end(), out->data());
-    return true;
-  }
   bool get_last(K* out) const override {
     read_lock l(this->lock());
     if (a_.empty()) return false;
@@ -60,11 +35,6 @@ class stack_adt final : public adt<K> {
     return true;
   }
 
-  bool del_all() override {
-    write_lock l(this->lock());
-    a_.clear();
-    return true;
-  }
   bool del_last() override {
     write_lock l(this->lock());
     if (a_.empty()) return false;
@@ -88,9 +58,6 @@ class stack_adt final : public adt<K> {
     a_[a_.size() - 1] = x;
     return true;
   }
-
- private:
-  elem_array<K> a_;
 };
 
 #define NOSQL_EXTERN_STACK(tag, T, ...) extern template class stack_adt<T>;

@@ -8,49 +8,24 @@
 #include <algorithm>
 #include <memory>
 
-#include "containers/kind_common.h"
+#include "containers/array_kind.h"
 #include "containers/kinds.h"
 
 namespace nosql_db {
 
 template <class K>
-class vec_adt final : public adt<K> {
+class vec_adt final : public array_adt<K> {
   using list = elem_array<K>;
+  using array_adt<K>::a_;
 
  public:
-  vec_adt() noexcept : adt<K>(kind::vector, scalar_traits<K>::id, scalar_traits<K>::desc, u08_desc) {}
-
-  uint64_t size() const override {
-    read_lock l(this->lock());
-    return a_.size();
-  }
-
-  bool save(dump_out& out) const override {
-    read_lock l(this->lock());
-    write_header(out, *this);
-    out.put_u64(a_.size());
-    out.put_elems(a_.data(), a_.size());
-    return true;
-  }
+  vec_adt() noexcept : array_adt<K>(kind::vector) {}
 
   bool load(dump_in& in) override {
     write_lock l(this->lock());
-    uint64_t n;
-    if (!in.template get_count<K>(&n)) return false;
-    a_.reserve(a_.size() + n);  // n is bounded by the bytes left in the file
-    K v{};
-    for (uint64_t i = 0; i < n; ++i) {
-      if (!in.get_elem(&v)) return false;
-      a_.push_back(v);
-    }
-    return true;
+    return load_elements<K>(in, [&](const K& v) { a_.push_back(v); }, [&](uint64_t n) { a_.reserve(a_.size() + n); });
   }
 
-  bool get_all(list* out) const override {
-    read_lock l(this->lock());
-    copy_out(0, a_.size(), out);
-    return true;
-  }
   bool get_index(const K& x, uint64_t* out) const override {
     read_lock l(this->lock());
     for (uint64_t i = 0; i < a_.size(); ++i) {
@@ -99,11 +74,6 @@ class vec_adt final : public adt<K> {
     return true;
   }
 
-  bool del_all() override {
-    write_lock l(this->lock());
-    a_.clear();
-    return true;
-  }
   bool del_nth(uint64_t p) override {
     if (p == 0) return false;
     write_lock l(this->lock());
@@ -207,12 +177,6 @@ class vec_adt final : public adt<K> {
     return true;
   }
 
-  // For tests: the block's capacity.
-  uint64_t capacity() const {
-    read_lock l(this->lock());
-    return a_.capacity();
-  }
-
  private:
   bool range_ok(uint64_t from, uint64_t to) const noexcept {
     return !a_.empty() && from >= 1 && to >= 1 && from <= to && from <= a_.size();
@@ -222,8 +186,6 @@ class vec_adt final : public adt<K> {
     out->resize(e - b);
     std::copy(a_.data() + b, a_.data() + e, out->data());
   }
-
-  elem_array<K> a_;
 };
 
 #define NOSQL_EXTERN_VEC(tag, T, ...) extern template class vec_adt<T>;

@@ -42,7 +42,7 @@ void check(bool ok, const char* what) {
 
 // A capacity that memory cannot hold must come back as std::bad_alloc (the
 // reader turns it into a failed read), not as a sanitizer report.
-extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1:max_allocation_size_mb=4096"; }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   the_store = new store();

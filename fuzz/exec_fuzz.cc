@@ -10,7 +10,7 @@
 #include "api/print.h"
 #include "catalog/store.h"
 
-extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1:max_allocation_size_mb=4096"; }
 
 // Dump and read commands touch files: run in a scratch directory of our own.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

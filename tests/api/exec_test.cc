@@ -46,8 +46,8 @@ TEST(Dispatch, RejectsMalformedLines) {
     EXPECT_FALSE(t.ok(line));
   }
   // NUL bytes are ordinary bytes: they never end a line early.
-  for (const std::string line : {std::string("g 0\0 count", 10), std::string("i 0 last 1\0", 11),
-                                 std::string("c vector i32\0", 13), std::string("e 0\0", 4)}) {
+  for (const std::string& line : {std::string("g 0\0 count", 10), std::string("i 0 last 1\0", 11),
+                                 std::string("c vector i3\0", 12), std::string("e 0\0", 4)}) {
     SCOPED_TRACE(line);
     EXPECT_FALSE(t.ok(line));
   }
