@@ -3,7 +3,10 @@
 //   dump  vs  writing the same number of bytes with fwrite (with and without
 //             the fsync that a dump does before naming its file);
 //   read  vs  rebuilding the same containers through their own insertion
-//             operations, straight from memory.
+//             operations, straight from memory;
+//   and, for the tree kinds, dump vs walking a std::set / std::map with the
+//   same keys in order and encoding every element into a buffer: the floor
+//   for any writer of a node-based container.
 // Workloads: a vector of 10,000,000 i64; a set of 1,000,000 i32 keys and a
 // map of 1,000,000 i32 -> 16-byte strings when those kinds exist (skipped
 // when "c set i32" fails).
@@ -13,9 +16,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -147,6 +153,42 @@ void rebuild_bm(benchmark::State& state, workload* w) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * w->bytes));
 }
 
+// std::set / std::map built in the same key order as fill_set / fill_map,
+// walked in order with each element encoded into memory.
+void std_walk_bm(benchmark::State& state, bool with_values) {
+  std::set<int32_t> keys;
+  std::map<int32_t, std::string> entries;
+  for (uint32_t i = 0; i < 1'000'000; ++i) {
+    const auto k = static_cast<int32_t>(i * 2654435761u);
+    if (with_values) {
+      char text[17];
+      std::snprintf(text, sizeof text, "value-%010u", i);
+      entries.emplace(k, std::string(text, 16));
+    } else {
+      keys.insert(k);
+    }
+  }
+  std::vector<char> buf(32u << 20);
+  for (auto _ : state) {
+    char* p = buf.data();
+    if (with_values) {
+      for (const auto& [k, v] : entries) {
+        const uint64_t n = v.size();
+        std::memcpy(p, &k, 4);
+        std::memcpy(p + 4, &n, 8);
+        std::memcpy(p + 12, v.data(), n);
+        p += 12 + n;
+      }
+    } else {
+      for (const int32_t k : keys) {
+        std::memcpy(p, &k, 4);
+        p += 4;
+      }
+    }
+    benchmark::DoNotOptimize(p);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -172,6 +214,10 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("read/" + w.name).c_str(), read_bm, &w)->Unit(benchmark::kMillisecond)->UseRealTime();
     benchmark::RegisterBenchmark(("rebuild_baseline/" + w.name).c_str(), rebuild_bm, &w)
         ->Unit(benchmark::kMillisecond)->UseRealTime();
+    if (w.name != "vector_i64_10M") {
+      benchmark::RegisterBenchmark(("std_walk_baseline/" + w.name).c_str(), std_walk_bm, w.name[0] == 'm')
+          ->Unit(benchmark::kMillisecond)->UseRealTime();
+    }
   }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
