@@ -31,7 +31,7 @@
 #include <new>
 #include <vector>
 
-#include "containers/kind_common.h"
+#include "containers/chain_kind.h"
 #include "containers/kinds.h"
 #include "containers/node_chain.h"
 
@@ -41,58 +41,27 @@ namespace nosql_db {
 uint32_t next_handle_salt() noexcept;
 
 template <class K>
-class list_adt final : public adt<K> {
-  using list = elem_array<K>;
-  using chain = node_chain<K, uint32_t>;
-  using node = typename chain::node;
+class list_adt final : public chain_adt<K, uint32_t> {
+  using base = chain_adt<K, uint32_t>;
+  using typename base::list;
+  using typename base::chain;
+  using typename base::node;
+  using base::c_;
 
  public:
   list_adt() noexcept
-      : adt<K>(kind::list, scalar_traits<K>::id, scalar_traits<K>::desc, u08_desc), salt_(next_handle_salt()) {}
+      : base(kind::list), salt_(next_handle_salt()) {}
 
-  uint64_t size() const override {
-    read_lock l(this->lock());
-    return c_.count();
-  }
-
-  bool save(dump_out& out) const override {
-    read_lock l(this->lock());
-    write_header(out, *this);
-    out.put_u64(c_.count());
-    for (const node* n = c_.head(); n; n = n->next) out.put_elem(n->value);
-    return true;
-  }
   bool load(dump_in& in) override {
     write_lock l(this->lock());
     return load_elements<K>(in, [&](const K& v) { insert_before(nullptr, v); });
   }
 
-  bool get_all(list* out) const override {
-    read_lock l(this->lock());
-    chain::copy_out(c_.head(), c_.count(), out);
-    return true;
-  }
-  bool get_index(const K& x, uint64_t* out) const override {
-    read_lock l(this->lock());
-    return c_.find(x, out) != nullptr;
-  }
   bool get_nth(uint64_t p, K* out) const override {
     if (p == 0) return false;
     read_lock l(this->lock());
     if (p > c_.count()) return false;
     *out = c_.at(p - 1)->value;
-    return true;
-  }
-  bool get_first(K* out) const override {
-    read_lock l(this->lock());
-    if (c_.empty()) return false;
-    *out = c_.head()->value;
-    return true;
-  }
-  bool get_last(K* out) const override {
-    read_lock l(this->lock());
-    if (c_.empty()) return false;
-    *out = c_.tail()->value;
     return true;
   }
   bool get_range(uint64_t from, uint64_t to, list* out) const override {
@@ -234,28 +203,11 @@ class list_adt final : public adt<K> {
     return true;
   }
 
-  bool set_all(const K& x) override {
-    write_lock l(this->lock());
-    chain::assign(c_.head(), c_.count(), x);
-    return true;
-  }
   bool set_nth(uint64_t p, const K& x) override {
     if (p == 0) return false;
     write_lock l(this->lock());
     if (p > c_.count()) return false;
     c_.at(p - 1)->value = x;
-    return true;
-  }
-  bool set_first(const K& x) override {
-    write_lock l(this->lock());
-    if (c_.empty()) return false;
-    c_.head()->value = x;
-    return true;
-  }
-  bool set_last(const K& x) override {
-    write_lock l(this->lock());
-    if (c_.empty()) return false;
-    c_.tail()->value = x;
     return true;
   }
   bool set_range(uint64_t from, uint64_t to, const K& x) override {
@@ -345,7 +297,6 @@ class list_adt final : public adt<K> {
     };
   }
 
-  chain c_;
   std::vector<slot> slots_;
   uint32_t free_ = no_slot;
   uint32_t salt_;

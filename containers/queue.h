@@ -8,61 +8,27 @@
 
 #include <memory>
 
-#include "containers/kind_common.h"
+#include "containers/chain_kind.h"
 #include "containers/kinds.h"
 #include "containers/node_chain.h"
 
 namespace nosql_db {
 
 template <class K>
-class queue_adt final : public adt<K> {
-  using list = elem_array<K>;
-  using chain = node_chain<K>;
-  using node = typename chain::node;
+class queue_adt final : public chain_adt<K, no_extra> {
+  using base = chain_adt<K, no_extra>;
+  using typename base::node;
+  using base::c_;
   struct no_hook {
     void operator()(node*) const noexcept {}
   };
 
  public:
-  queue_adt() noexcept : adt<K>(kind::queue, scalar_traits<K>::id, scalar_traits<K>::desc, u08_desc) {}
+  queue_adt() noexcept : base(kind::queue) {}
 
-  uint64_t size() const override {
-    read_lock l(this->lock());
-    return c_.count();
-  }
-
-  bool save(dump_out& out) const override {
-    read_lock l(this->lock());
-    write_header(out, *this);
-    out.put_u64(c_.count());
-    for (const node* n = c_.head(); n; n = n->next) out.put_elem(n->value);
-    return true;
-  }
   bool load(dump_in& in) override {
     write_lock l(this->lock());
     return load_elements<K>(in, [&](const K& v) { c_.insert_before(nullptr, v); });
-  }
-
-  bool get_all(list* out) const override {
-    read_lock l(this->lock());
-    chain::copy_out(c_.head(), c_.count(), out);
-    return true;
-  }
-  bool get_index(const K& x, uint64_t* out) const override {
-    read_lock l(this->lock());
-    return c_.find(x, out) != nullptr;
-  }
-  bool get_first(K* out) const override {
-    read_lock l(this->lock());
-    if (c_.empty()) return false;
-    *out = c_.head()->value;
-    return true;
-  }
-  bool get_last(K* out) const override {
-    read_lock l(this->lock());
-    if (c_.empty()) return false;
-    *out = c_.tail()->value;
-    return true;
   }
 
   bool del_all() override {
@@ -81,27 +47,6 @@ class queue_adt final : public adt<K> {
     c_.insert_before(nullptr, x);
     return true;
   }
-
-  bool set_all(const K& x) override {
-    write_lock l(this->lock());
-    chain::assign(c_.head(), c_.count(), x);
-    return true;
-  }
-  bool set_first(const K& x) override {
-    write_lock l(this->lock());
-    if (c_.empty()) return false;
-    c_.head()->value = x;
-    return true;
-  }
-  bool set_last(const K& x) override {
-    write_lock l(this->lock());
-    if (c_.empty()) return false;
-    c_.tail()->value = x;
-    return true;
-  }
-
- private:
-  chain c_;
 };
 
 #define NOSQL_EXTERN_QUEUE(tag, T, ...) extern template class queue_adt<T>;
