@@ -91,28 +91,8 @@ class list_adt final : public chain_adt<K, uint32_t> {
     *out = handle_of(n);
     return true;
   }
-  bool get_next_pos(uint64_t h, uint64_t* out) const override {
-    read_lock l(this->lock());
-    if (h == 0) {
-      *out = 0;
-      return true;
-    }
-    const node* n = lookup(h);
-    if (!n) return false;
-    *out = n->next ? handle_of(n->next) : 0;
-    return true;
-  }
-  bool get_prev_pos(uint64_t h, uint64_t* out) const override {
-    read_lock l(this->lock());
-    if (h == 0) {
-      *out = 0;
-      return true;
-    }
-    const node* n = lookup(h);
-    if (!n) return false;
-    *out = n->prev ? handle_of(n->prev) : 0;
-    return true;
-  }
+  bool get_next_pos(uint64_t h, uint64_t* out) const override { return neighbour_pos(h, true, out); }
+  bool get_prev_pos(uint64_t h, uint64_t* out) const override { return neighbour_pos(h, false, out); }
   bool get_at_pos(uint64_t h, K* out) const override {
     read_lock l(this->lock());
     const node* n = lookup(h);
@@ -244,6 +224,20 @@ class list_adt final : public chain_adt<K, uint32_t> {
   }
 
  private:
+  // The handle of the node after (or before) node h: 0 at the end, and 0
+  // for handle 0; false for a handle that names no live node.
+  bool neighbour_pos(uint64_t h, bool next, uint64_t* out) const {
+    read_lock l(this->lock());
+    if (h == 0) {
+      *out = 0;
+      return true;
+    }
+    const node* n = lookup(h);
+    if (!n) return false;
+    const node* m = next ? n->next : n->prev;
+    *out = m ? handle_of(m) : 0;
+    return true;
+  }
   static constexpr uint32_t no_slot = UINT32_MAX;
   struct slot {
     node* n;
