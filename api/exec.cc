@@ -1,13 +1,13 @@
 // exec and the dispatcher.
 #include "api/exec.h"
 
-#include <memory>
 #include <mutex>
 #include <new>
 #include <shared_mutex>
 
 #include "api/export.h"
 #include "catalog/create.h"
+#include "containers/rw_lock.h"
 #include "lang/tokenizer.h"
 #include "ops/ops.h"
 #include "persist/dump.h"
@@ -16,8 +16,8 @@
 namespace nosql_db {
 namespace {
 
-using shared = std::shared_lock<std::shared_mutex>;
-using exclusive = std::unique_lock<std::shared_mutex>;
+using shared = std::shared_lock<rw_lock>;
+using exclusive = std::unique_lock<rw_lock>;
 
 // Get and set tokenize in the dispatcher: tokens 0..n-1, missing ones empty.
 bool get_or_set(store& s, const char* line, int64_t len, datas* out, bool is_get) {
@@ -88,9 +88,11 @@ NOSQL_EXPORT datas* exec(const char* line, int32_t len) {
   nosql_db::store* s = nosql_db::global_store();
   if (!s) return nullptr;
   try {
-    auto d = std::make_unique<datas>();
-    if (!nosql_db::exec_cmd(*s, line, len, d.get())) return nullptr;
-    return d.release();
+    datas d;
+    if (!nosql_db::exec_cmd(*s, line, len, &d)) return nullptr;
+    // Most commands (insert, set, delete) answer with no columns.
+    if (d.cols.empty()) return nosql_db::empty_result();
+    return new datas(std::move(d));
   } catch (...) {
     // Memory exhaustion: the command failed, every lock is released.
     return nullptr;

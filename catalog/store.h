@@ -16,11 +16,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <shared_mutex>
 #include <string_view>
 
 #include "containers/avl.h"
 #include "containers/container.h"
+#include "containers/rw_lock.h"
 #include "lang/tokenizer.h"
 
 namespace nosql_db {
@@ -34,7 +34,7 @@ class store {
   store(const store&) = delete;
   store& operator=(const store&) = delete;
 
-  mutable std::shared_mutex lock;
+  mutable rw_lock lock;
 
   // The container in slot v, or null for an empty slot or v out of range.
   ab_adt* at(uint64_t v) const noexcept { return v < slot_count ? slots_[v] : nullptr; }

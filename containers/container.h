@@ -18,10 +18,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <shared_mutex>
 #include <string_view>
 
 #include "containers/elem_array.h"
+#include "containers/rw_lock.h"
 #include "lang/scalar.h"
 
 namespace nosql_db {
@@ -80,7 +80,7 @@ class ab_adt {
   void set_name(std::string_view n) { name_.assign(n.data(), n.size()); }
 
  protected:
-  std::shared_mutex& lock() const noexcept { return lock_; }
+  rw_lock& lock() const noexcept { return lock_; }
 
  private:
   kind kind_;
@@ -88,7 +88,7 @@ class ab_adt {
   type_desc key_desc_;
   type_desc val_desc_;
   xstring name_;
-  mutable std::shared_mutex lock_;
+  mutable rw_lock lock_;
 };
 
 // Element operations over K. Positions count from 1, indexes from 0.

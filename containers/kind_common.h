@@ -5,12 +5,13 @@
 #include <shared_mutex>
 
 #include "containers/container.h"
+#include "containers/rw_lock.h"
 #include "persist/codec.h"
 
 namespace nosql_db {
 
-using read_lock = std::shared_lock<std::shared_mutex>;
-using write_lock = std::unique_lock<std::shared_mutex>;
+using read_lock = std::shared_lock<rw_lock>;
+using write_lock = std::unique_lock<rw_lock>;
 
 // The common part of every save: kind length, kind word, key type, value
 // type.

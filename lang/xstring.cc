@@ -14,8 +14,6 @@ constexpr uint64_t max_length = (uint64_t{1} << 62) - 1;
 
 }  // namespace
 
-xstring::~xstring() { ::operator delete(data_); }
-
 void xstring::reserve_for(uint64_t n) {
   if (n < cap_) return;  // n + 1 <= cap_
   if (n > max_length) throw std::bad_alloc();
