@@ -48,6 +48,14 @@ void datas_cell::take(datas_cell& o) noexcept {
 }
 
 namespace nosql_db {
+namespace {
+
+// Constant-initialised (an empty vector), so it exists before any exec.
+constinit datas shared_empty;
+
+}  // namespace
+
+datas* empty_result() noexcept { return &shared_empty; }
 
 datas_col& add_column(datas* d, std::string_view name, type_desc desc) {
   datas_col& c = d->cols.emplace_back();
@@ -69,7 +77,9 @@ T read_value(const datas_cell* c) {
 
 }  // namespace
 
-NOSQL_EXPORT void del_datas(datas* d) { delete d; }
+NOSQL_EXPORT void del_datas(datas* d) {
+  if (d != nosql_db::empty_result()) delete d;
+}
 
 NOSQL_EXPORT uint64_t cols_of(const datas* d) { return d ? d->cols.size() : 0; }
 

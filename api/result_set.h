@@ -52,6 +52,9 @@ struct datas {
 
 namespace nosql_db {
 
+// The result set of every success without columns: shared, never freed.
+datas* empty_result() noexcept;
+
 // Appends a column with the given name and descriptor; returns it.
 datas_col& add_column(datas* d, std::string_view name, type_desc desc);
 

@@ -24,7 +24,9 @@ typedef struct datas_col datas_col;   /* one column of a result set */
 typedef struct datas_cell datas_cell; /* one cell of a column */
 
 /* Runs one command line of len bytes. Returns a result set (possibly with
- * no columns) on success, NULL on failure. */
+ * no columns) on success, NULL on failure. Successes without columns all
+ * share one read-only result set, so they allocate nothing; free it like
+ * any other. */
 datas* exec(const char* line, int32_t len);
 /* Frees a result set; NULL is ignored. */
 void del_datas(datas* d);

@@ -5,24 +5,31 @@
 //
 // Pairs:
 //   Exec/<kind>  vs  Std/<kind>       insert at one end + remove at the other
-//                                     (stack: push + pop), through exec_cmd
+//                                     (stack: push + pop), through exec
 //   Direct/<kind> vs Std/<kind>       the same through the container calls
 //   StdLocked/<kind>                  Std with the per-operation lock that
 //                                     every container operation takes
+//   StdText/<kind>                    Std behind a minimal line parser and
+//                                     a mutex: the same text interface
 //   DequeNth/<size> vs StdDequeNth[Locked]/<size>  random positional reads
 //   HeapDirect / HeapExec vs StdPriorityQueue  1,000,000 pushes then pops
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <deque>
 #include <list>
+#include <mutex>
 #include <queue>
 #include <random>
 #include <shared_mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "api/exec.h"
+#include "api/vox_nosql.h"
 #include "containers/deque.h"
 #include "containers/heap.h"
 #include "containers/list.h"
@@ -41,17 +48,28 @@ bool run(store& s, datas& d, const std::string& line) {
 // Kinds by benchmark argument.
 const char* const kind_words[] = {"list", "deque", "queue", "stack"};
 
+// One exported call, result set freed, as a host does it.
+bool exec_line(const std::string& line) {
+  datas* d = exec(line.data(), static_cast<int32_t>(line.size()));
+  del_datas(d);
+  return d != nullptr;
+}
+
+// Through the exported entry point, in the library's own store.
 void Exec(benchmark::State& st) {
   const int k = static_cast<int>(st.range(0));
-  store s;
-  datas d;
-  run(s, d, std::string("c ") + kind_words[k] + " i64");
-  for (int i = 0; i < prefill; ++i) run(s, d, "i 0 last 42");
-  const std::string in = "i 0 last 42";
-  const std::string out = k == 3 ? "d 0 last" : "d 0 first";
+  const std::string create = std::string("c ") + kind_words[k] + " i64";
+  datas* c = exec(create.data(), static_cast<int32_t>(create.size()));
+  // By vkey, as a host that cares for speed refers to it.
+  const std::string name = std::to_string(as_uint64(at(0, 0, c)));
+  del_datas(c);
+  for (int i = 0; i < prefill; ++i) exec_line("i " + name + " last 42");
+  const std::string in = "i " + name + " last 42";
+  const std::string out = "d " + name + (k == 3 ? " last" : " first");
   for (auto _ : st) {
-    if (!run(s, d, in) || !run(s, d, out)) st.SkipWithError("command failed");
+    if (!exec_line(in) || !exec_line(out)) st.SkipWithError("command failed");
   }
+  exec_line("e " + name);
   st.SetLabel(kind_words[k]);
 }
 BENCHMARK(Exec)->DenseRange(0, 3);
@@ -128,6 +146,64 @@ void StdLocked(benchmark::State& st) {
   st.SetLabel(k == 0 || k == 2 ? "std::list" : k == 1 ? "std::deque" : "std::vector");
 }
 BENCHMARK(StdLocked)->DenseRange(0, 3);
+
+// The smallest thread-safe text front end a host could write over a
+// standard container: split the line at spaces, read the container number
+// and the value with from_chars, match the end word, one mutex per
+// operation. It does the same work as Exec minus the generality (one
+// container, one type, no quoting, no catalog).
+template <class C>
+struct text_front {
+  C c;
+  std::mutex m;
+  bool run(std::string_view line) {
+    std::string_view w[4];
+    int n = 0;
+    for (size_t i = 0; i < line.size() && n < 4;) {
+      const size_t j = std::min(line.find(' ', i), line.size());
+      if (j > i) w[n++] = line.substr(i, j - i);
+      i = j + 1;
+    }
+    uint64_t id = 0;
+    if (n < 3 || std::from_chars(w[1].data(), w[1].data() + w[1].size(), id).ec != std::errc() || id != 0)
+      return false;
+    if (w[0] == "i" && n == 4 && w[2] == "last") {
+      int64_t v = 0;
+      if (std::from_chars(w[3].data(), w[3].data() + w[3].size(), v).ec != std::errc()) return false;
+      std::lock_guard l(m);
+      c.push_back(v);
+      return true;
+    }
+    if (w[0] == "d" && n == 3) {
+      std::lock_guard l(m);
+      if (c.empty()) return false;
+      if (w[2] == "last") c.pop_back();
+      else if (w[2] == "first") c.erase(c.begin());
+      else return false;
+      return true;
+    }
+    return false;
+  }
+};
+template <class C>
+void std_text_ends(benchmark::State& st, bool lifo) {
+  text_front<C> f;
+  for (int i = 0; i < prefill; ++i) f.run("i 0 last 42");
+  const std::string in = "i 0 last 42";
+  const std::string out = lifo ? "d 0 last" : "d 0 first";
+  for (auto _ : st) {
+    if (!f.run(in) || !f.run(out)) st.SkipWithError("command failed");
+    benchmark::DoNotOptimize(f.c);
+  }
+}
+void StdText(benchmark::State& st) {
+  const int k = static_cast<int>(st.range(0));
+  if (k == 0 || k == 2) std_text_ends<std::list<int64_t>>(st, false);
+  else if (k == 1) std_text_ends<std::deque<int64_t>>(st, false);
+  else std_text_ends<std::vector<int64_t>>(st, true);
+  st.SetLabel(k == 0 || k == 2 ? "std::list" : k == 1 ? "std::deque" : "std::vector");
+}
+BENCHMARK(StdText)->DenseRange(0, 3);
 
 // Random reads by position; the time should not depend on the size.
 void DequeNth(benchmark::State& st) {
