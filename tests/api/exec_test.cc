@@ -152,5 +152,30 @@ TEST(Exec, NegativeLengthSeesOneEmptyToken) {
   EXPECT_EQ(exec("k", 0), nullptr);
 }
 
+TEST(Exec, ColumnlessSuccessesShareOneResultSet) {
+  auto run = [](const std::string& l) { return exec(l.data(), static_cast<int32_t>(l.size())); };
+  datas* c = run("c vector i32 \"shared_empty_probe\"");
+  ASSERT_NE(c, nullptr);
+  ASSERT_GT(cols_of(c), 0u);  // a create answers with its vkey
+  del_datas(c);
+  datas* a = run("i \"shared_empty_probe\" last 1");
+  datas* b = run("i \"shared_empty_probe\" last 2");
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(cols_of(a), 0u);
+  EXPECT_EQ(rows_of(a), 0u);
+  EXPECT_EQ(at(0, 0, a), nullptr);
+  // Freeing it, even twice, leaves it usable for the next command.
+  del_datas(a);
+  del_datas(b);
+  datas* g = run("g \"shared_empty_probe\" all");
+  ASSERT_NE(g, nullptr);
+  ASSERT_EQ(rows_of(g), 2u);
+  EXPECT_EQ(as_int32(at(1, 0, g)), 2);
+  del_datas(g);
+  EXPECT_EQ(cols_of(run("d \"shared_empty_probe\" all")), 0u);
+  del_datas(run("e \"shared_empty_probe\""));
+}
+
 }  // namespace
 }  // namespace nosql_db
