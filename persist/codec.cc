@@ -1,13 +1,19 @@
 // Buffered dump writer and bounded dump reader over file descriptors.
 #include "persist/codec.h"
 
-#include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 
 namespace nosql_db {
 namespace {
 
 constexpr uint64_t buffer_size = 1 << 20;
+// Bytes handed to the kernel between two requests to start writing them
+// back to disk.
+constexpr uint64_t writeback_step = 8 << 20;
 
 bool write_all(int fd, const char* p, uint64_t n) {
   while (n > 0) {
@@ -39,16 +45,39 @@ void dump_out::put_bytes(const void* p, uint64_t n) {
   }
   if (!flush()) return;
   if (n >= buffer_size) {
-    ok_ = write_all(fd_, s, n);
+    ok_ = write_out(s, n);
     return;
   }
   std::memcpy(buf_.get(), s, n);
   used_ = n;
 }
 
+// Every writeback_step bytes, the kernel is asked to start writing them to
+// disk while the dump goes on, so the fsync that ends a dump waits for the
+// last few megabytes instead of the whole file. The request is only a hint:
+// its failure (a pipe, a file system without it) changes nothing, and the
+// fsync still checks every byte.
+bool dump_out::write_out(const char* p, uint64_t n) {
+  while (n > 0) {
+    const uint64_t step = std::min(n, writeback_step);
+    if (!write_all(fd_, p, step)) return false;
+    p += step;
+    n -= step;
+    written_ += step;
+#if defined(__linux__)
+    if (written_ - started_ >= writeback_step) {
+      ::sync_file_range(fd_, static_cast<off_t>(started_), static_cast<off_t>(written_ - started_),
+                        SYNC_FILE_RANGE_WRITE);
+      started_ = written_;
+    }
+#endif
+  }
+  return true;
+}
+
 bool dump_out::flush() {
   if (!ok_) return false;
-  if (used_ > 0) ok_ = write_all(fd_, buf_.get(), used_);
+  if (used_ > 0) ok_ = write_out(buf_.get(), used_);
   used_ = 0;
   return ok_;
 }

@@ -75,10 +75,14 @@ class dump_out {
   bool ok() const noexcept { return ok_; }
 
  private:
+  bool write_out(const char* p, uint64_t n);
+
   int fd_;
   bool ok_ = true;
   std::unique_ptr<char[]> buf_;
   uint64_t used_ = 0;
+  uint64_t written_ = 0;  // bytes handed to the kernel
+  uint64_t started_ = 0;  // of which writeback was requested
 };
 
 class dump_in {
