@@ -279,6 +279,99 @@ uint64_t avl_rank(const avl_node* n) noexcept {
   return r;
 }
 
+avl_node* avl_select(avl_node* n, uint64_t r) noexcept {
+  while (n) {
+    const uint64_t left = size_of(n->left);
+    if (r == left) return n;
+    if (r < left) {
+      n = n->left;
+    } else {
+      r -= left + 1;
+      n = n->right;
+    }
+  }
+  return nullptr;
+}
+
+namespace {
+
+inline void prefetch(const avl_node* n) noexcept {
+#if defined(__GNUC__)
+  __builtin_prefetch(n);
+#else
+  (void)n;
+#endif
+}
+
+// One cursor of avl_collect: either `n` is the next node to hand out
+// (ready), or the next node is the leftmost of the subtree at `n`.
+struct lane {
+  avl_node* n;
+  bool ready;
+  avl_node** out;
+  avl_node** end;
+};
+
+// Advances a lane by one link, handing out at most one node. Every node the
+// lane will read next has been prefetched a whole round earlier.
+inline void step(lane& l) noexcept {
+  avl_node* n = l.n;
+  if (!l.ready) {
+    if (n->left) {
+      l.n = n->left;
+      prefetch(l.n);
+      return;
+    }
+    l.ready = true;
+  }
+  *l.out++ = n;
+  if (l.out == l.end) return;
+  if (n->right) {
+    l.n = n->right;
+    l.ready = false;
+    prefetch(l.n);
+    return;
+  }
+  // Up to the first ancestor reached from its left: nodes on this path were
+  // all passed on the way down, so they are still in the cache.
+  avl_node* p = n->parent;
+  while (p->right == n) {
+    n = p;
+    p = p->parent;
+  }
+  l.n = p;
+}
+
+}  // namespace
+
+void avl_collect(const avl_tree& t, uint64_t first, uint64_t count, avl_node** out) noexcept {
+  constexpr uint64_t lanes = 16;
+  if (count == 0) return;
+  // Few nodes: one plain walk.
+  if (count < lanes * 8) {
+    avl_node* n = avl_select(t.root, first);
+    for (uint64_t i = 0; i < count; ++i, n = avl_next(n)) out[i] = n;
+    return;
+  }
+  // Sixteen cursors over consecutive runs of ranks, advanced in turn: each
+  // cursor's walk is a chain of dependent loads, but the chains of
+  // different cursors are independent, so their cache misses overlap.
+  lane ls[lanes];
+  const uint64_t per = count / lanes;
+  for (uint64_t i = 0; i < lanes; ++i) {
+    const uint64_t b = i * per, e = i + 1 == lanes ? count : b + per;
+    ls[i] = lane{avl_select(t.root, first + b), true, out + b, out + e};
+  }
+  for (bool busy = true; busy;) {
+    busy = false;
+    for (lane& l : ls) {
+      if (l.out == l.end) continue;
+      step(l);
+      busy = true;
+    }
+  }
+}
+
 namespace {
 
 // Height of the subtree at n, or -1 when an invariant fails below n.

@@ -12,10 +12,12 @@
 // order for the multi kinds); balance = height(left) - height(right) and
 // within -1..+1; subtree_size = 1 + size(left) + size(right); every child's
 // parent link names its parent and the root's parent is null.
-// No function here allocates or throws; none takes a lock.
+// No function here allocates or throws except avl_for_each_batch, which
+// allocates its batch; none takes a lock.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <type_traits>
 
 #include "lang/scalar.h"
@@ -62,6 +64,12 @@ avl_node* avl_next(avl_node* n) noexcept;
 avl_node* avl_prev(avl_node* n) noexcept;
 // Number of nodes that precede n in order.
 uint64_t avl_rank(const avl_node* n) noexcept;
+// The node with rank r (0-based) under root, or null when r >= its size.
+avl_node* avl_select(avl_node* root, uint64_t r) noexcept;
+// Stores the nodes of ranks first .. first + count - 1 into out[0, count),
+// in order. Same result as a walk with avl_next, several times faster on a
+// tree larger than the cache. REQUIRES: first + count <= t.size().
+void avl_collect(const avl_tree& t, uint64_t first, uint64_t count, avl_node** out) noexcept;
 
 // Checks every invariant of the tree: parent links, subtree sizes, balance
 // equal to the real height difference and within -1..+1, and in_order(a, b)
@@ -72,6 +80,24 @@ bool avl_verify(const avl_tree& t, bool (*in_order)(const avl_node*, const avl_n
 int avl_height(const avl_node* root) noexcept;
 
 // ---- typed part ----
+
+// Calls f(nodes, count) for every node of t in order, a batch of at most
+// avl_batch consecutive nodes at a time, gathered by avl_collect. For walks
+// over whole trees (dumps). Allocates the batch (may throw
+// std::bad_alloc before f is called).
+inline constexpr uint64_t avl_batch = 8192;
+template <class F>
+void avl_for_each_batch(const avl_tree& t, F&& f) {
+  const uint64_t n = t.size();
+  if (n == 0) return;
+  const uint64_t cap = n < avl_batch ? n : avl_batch;
+  const std::unique_ptr<avl_node*[]> buf(new avl_node*[cap]);
+  for (uint64_t first = 0; first < n; first += cap) {
+    const uint64_t count = n - first < cap ? n - first : cap;
+    avl_collect(t, first, count, buf.get());
+    f(static_cast<avl_node* const*>(buf.get()), count);
+  }
+}
 
 template <class K>
 struct key_node : avl_node {

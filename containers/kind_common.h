@@ -63,6 +63,16 @@ bool load_elements(dump_in& in, Add&& add) {
   return load_elements<K>(in, add, [](uint64_t) {});
 }
 
+// Asks for the bytes of a string element ahead of their use (a walk over
+// many elements); other types live in the node itself.
+inline constexpr uint64_t prefetch_distance = 8;
+template <class T>
+inline void prefetch_text([[maybe_unused]] const T& x) noexcept {
+#if defined(__GNUC__)
+  if constexpr (std::is_same_v<T, xstring>) __builtin_prefetch(x.data());
+#endif
+}
+
 // Value descriptor of u08, which the single-type kinds report.
 inline constexpr type_desc u08_desc = scalar_traits<uint8_t>::desc;
 

@@ -215,10 +215,16 @@ class ordered_map_adt final : public map_base_adt<K, Multi> {
     read_lock l(this->lock());
     write_header(out, *this);
     out.put_u64(this->t_.size());
-    for (avl_node* n = avl_first(this->t_.root); n; n = avl_next(n)) {
-      out.put_elem(this->key(n));
-      out.put_elem(value(n));
-    }
+    avl_for_each_batch(this->t_, [&](avl_node* const* nodes, uint64_t count) {
+      for (uint64_t i = 0; i < count; ++i) {
+        if (i + prefetch_distance < count) {
+          prefetch_text(this->key(nodes[i + prefetch_distance]));
+          prefetch_text(value(nodes[i + prefetch_distance]));
+        }
+        out.put_elem(this->key(nodes[i]));
+        out.put_elem(value(nodes[i]));
+      }
+    });
     return true;
   }
   // Adds every entry as ins_key does (a map drops repeated keys); false on a

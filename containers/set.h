@@ -49,7 +49,12 @@ class ordered_set_adt final : public adt<K> {
     read_lock l(this->lock());
     write_header(out, *this);
     out.put_u64(t_.size());
-    for (avl_node* n = avl_first(t_.root); n; n = avl_next(n)) out.put_elem(key(n));
+    avl_for_each_batch(t_, [&](avl_node* const* nodes, uint64_t count) {
+      for (uint64_t i = 0; i < count; ++i) {
+        if (i + prefetch_distance < count) prefetch_text(key(nodes[i + prefetch_distance]));
+        out.put_elem(key(nodes[i]));
+      }
+    });
     return true;
   }
 

@@ -31,21 +31,17 @@ bool write_all(int fd, const char* p, uint64_t n) {
 
 }  // namespace
 
-dump_out::dump_out(int fd) : fd_(fd), buf_(new char[buffer_size]) {}
+dump_out::dump_out(int fd) : fd_(fd), buf_(new char[buffer_size]), capacity_(buffer_size) {}
 
 dump_out::~dump_out() = default;
 
-void dump_out::put_bytes(const void* p, uint64_t n) {
+void dump_out::put_bytes_slow(const void* p, uint64_t n) {
   if (!ok_ || n == 0) return;
   const char* s = static_cast<const char*>(p);
-  if (used_ + n <= buffer_size) {
-    std::memcpy(buf_.get() + used_, s, n);
-    used_ += n;
-    return;
-  }
   if (!flush()) return;
   if (n >= buffer_size) {
     ok_ = write_out(s, n);
+    if (!ok_) capacity_ = 0;
     return;
   }
   std::memcpy(buf_.get(), s, n);
@@ -79,6 +75,7 @@ bool dump_out::flush() {
   if (!ok_) return false;
   if (used_ > 0) ok_ = write_out(buf_.get(), used_);
   used_ = 0;
+  if (!ok_) capacity_ = 0;
   return ok_;
 }
 

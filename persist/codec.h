@@ -44,7 +44,16 @@ class dump_out {
   dump_out(const dump_out&) = delete;
   dump_out& operator=(const dump_out&) = delete;
 
-  void put_bytes(const void* p, uint64_t n);
+  // Inline for the common case, so that a fixed-width element (a constant
+  // n) is a single move into the buffer.
+  void put_bytes(const void* p, uint64_t n) {
+    if (n <= capacity_ - used_) {
+      if (n != 0) std::memcpy(buf_.get() + used_, p, n);  // p may be null when n is 0
+      used_ += n;
+    } else {
+      put_bytes_slow(p, n);
+    }
+  }
   void put_u8(uint8_t v) { put_bytes(&v, 1); }
   void put_u64(uint64_t v) { put_bytes(&v, 8); }
   void put_text(std::string_view t) {
@@ -75,11 +84,14 @@ class dump_out {
   bool ok() const noexcept { return ok_; }
 
  private:
+  void put_bytes_slow(const void* p, uint64_t n);
   bool write_out(const char* p, uint64_t n);
 
   int fd_;
   bool ok_ = true;
   std::unique_ptr<char[]> buf_;
+  uint64_t capacity_;     // of buf_; 0 once a write failed, so every put
+                          // takes the slow path, which drops it
   uint64_t used_ = 0;
   uint64_t written_ = 0;  // bytes handed to the kernel
   uint64_t started_ = 0;  // of which writeback was requested

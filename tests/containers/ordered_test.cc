@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
@@ -18,6 +19,7 @@
 
 #include "api/exec.h"
 #include "persist/codec.h"
+#include "containers/avl.h"
 #include "containers/map.h"
 #include "containers/set.h"
 
@@ -263,6 +265,48 @@ TEST(OrderedTree, AscendingInsertionKeepsHeightAndRanks) {
   EXPECT_EQ(s.size(), 0u);
   EXPECT_EQ(m.size(), 0u);
   EXPECT_TRUE(m.del_all());
+}
+
+// Batched gathering (dumps) against the plain walk: every size around the
+// single-walk cutoff and the lane split, every window of a small tree, and
+// windows at both ends of a larger one.
+TEST(OrderedTree, CollectAndSelectMatchTheWalk) {
+  std::mt19937 rng(7);
+  for (uint64_t n : {0u, 1u, 2u, 127u, 128u, 129u, 255u, 256u, 257u, 1000u, 20011u}) {
+    avl_tree t;
+    std::vector<std::unique_ptr<key_node<uint32_t>>> keep;
+    for (uint64_t i = 0; i < n; ++i) {
+      auto node = std::make_unique<key_node<uint32_t>>(static_cast<uint32_t>(rng()));
+      avl_node *parent = nullptr, *equal = nullptr;
+      bool left = false;
+      if (!avl_find_slot(t, node->key, true, &parent, &left, &equal)) continue;
+      t.link(parent, left, node.get());
+      keep.push_back(std::move(node));
+    }
+    std::vector<avl_node*> walk;
+    for (avl_node* x = avl_first(t.root); x; x = avl_next(x)) walk.push_back(x);
+    ASSERT_EQ(walk.size(), n);
+    for (uint64_t r = 0; r < n; ++r) ASSERT_EQ(avl_select(t.root, r), walk[r]) << n << " " << r;
+    EXPECT_EQ(avl_select(t.root, n), nullptr);
+
+    std::vector<std::pair<uint64_t, uint64_t>> windows = {{0, n}, {0, n / 2}, {n / 3, n - n / 3}};
+    if (n <= 300)
+      for (uint64_t f = 0; f <= n; f += 7)
+        for (uint64_t c = 0; f + c <= n; c += 11) windows.emplace_back(f, c);
+    for (const auto& [first, count] : windows) {
+      std::vector<avl_node*> got(count + 1, nullptr);
+      avl_collect(t, first, count, got.data());
+      ASSERT_EQ(got[count], nullptr) << "wrote past the window";
+      for (uint64_t i = 0; i < count; ++i) ASSERT_EQ(got[i], walk[first + i]) << n << " " << first << "+" << i;
+    }
+    uint64_t seen = 0;
+    avl_for_each_batch(t, [&](avl_node* const* nodes, uint64_t count) {
+      for (uint64_t i = 0; i < count; ++i) ASSERT_EQ(nodes[i], walk[seen + i]);
+      seen += count;
+    });
+    EXPECT_EQ(seen, n);
+    t.root = nullptr;  // the nodes belong to keep
+  }
 }
 
 // ---- the set and multiset tables ----
