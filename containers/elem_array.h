@@ -3,7 +3,8 @@
 // Storage of the vector, stack and heap, and the type of every result list
 // that a container fills. Growth: resizing past the capacity reallocates to
 // 2 * n slots; the capacity never shrinks. Slots past size keep what they
-// last held (a string slot keeps its buffer for reuse). Every growth
+// last held (a string slot keeps its buffer for reuse); fresh slots of
+// plain types hold no defined value until written. Every growth
 // allocates before it changes anything, so std::bad_alloc leaves the array
 // as it was.
 #pragma once
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 namespace nosql_db {
@@ -87,7 +89,9 @@ class elem_array {
   void grow_to(uint64_t n) {
     if (n > max_elements()) throw std::bad_alloc();
     const uint64_t cap = n * 2;
-    T* fresh = new T[cap]();
+    // Slots of plain types are left unset: every slot is written before it
+    // is read, and untouched capacity costs no page of memory.
+    T* fresh = std::is_trivially_default_constructible_v<T> ? new T[cap] : new T[cap]();
     for (uint64_t i = 0; i < cap_; ++i) fresh[i] = std::move(data_[i]);
     delete[] data_;
     data_ = fresh;

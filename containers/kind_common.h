@@ -63,6 +63,24 @@ bool load_elements(dump_in& in, Add&& add) {
   return load_elements<K>(in, add, [](uint64_t) {});
 }
 
+// Appends a body's elements to an array, as push_back of each would.
+// Fixed-width elements are read straight into the array in one read; on a
+// short body the array keeps its old size.
+template <class K>
+bool load_array(dump_in& in, elem_array<K>& a) {
+  if constexpr (std::is_same_v<K, xstring>) {
+    return load_elements<K>(in, [&](const K& v) { a.push_back(v); }, [&](uint64_t n) { a.reserve(a.size() + n); });
+  } else {
+    uint64_t n;
+    if (!in.template get_count<K>(&n)) return false;
+    const uint64_t old = a.size();
+    a.resize(old + n);  // n * sizeof(K) is within the file's remaining bytes
+    if (in.get_bytes(a.data() + old, n * sizeof(K))) return true;
+    a.resize(old);
+    return false;
+  }
+}
+
 // Asks for the bytes of a string element ahead of their use (a walk over
 // many elements); other types live in the node itself.
 inline constexpr uint64_t prefetch_distance = 8;

@@ -25,7 +25,7 @@ class stack_adt final : public array_adt<K> {
 
   bool load(dump_in& in) override {
     write_lock l(this->lock());
-    return load_elements<K>(in, [&](const K& v) { a_.push_back(v); });
+    return load_array(in, a_);
   }
 
   bool get_last(K* out) const override {

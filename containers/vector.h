@@ -23,7 +23,7 @@ class vec_adt final : public array_adt<K> {
 
   bool load(dump_in& in) override {
     write_lock l(this->lock());
-    return load_elements<K>(in, [&](const K& v) { a_.push_back(v); }, [&](uint64_t n) { a_.reserve(a_.size() + n); });
+    return load_array(in, a_);
   }
 
   bool get_index(const K& x, uint64_t* out) const override {
