@@ -4,6 +4,7 @@
 // about 100 keys; deletion by key; and memory per element measured as RSS
 // growth over the count.
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -37,6 +38,13 @@ long rss_bytes() {
     std::fclose(f);
   }
   return resident * 4096;
+}
+
+// Hands every free heap page back to the system, so that growth measured
+// from here is not hidden by memory that earlier benchmarks freed.
+long rss_bytes_after_trim() {
+  malloc_trim(0);
+  return rss_bytes();
 }
 
 bool run(store& s, const char* line, int len) {
@@ -176,7 +184,7 @@ void BM_MemSetI32(benchmark::State& st) {
   const auto keys = shuffled(st.range(0));
   const uint8_t none = 0;
   for (auto _ : st) {
-    const long before = rss_bytes();
+    const long before = rss_bytes_after_trim();
     auto s = std::make_unique<set_adt<int32_t>>(u08_desc);
     for (int32_t k : keys) s->ins_key(k, value_ref{scalar::u08, &none});
     st.counters["bytes_per_elem"] = static_cast<double>(rss_bytes() - before) / static_cast<double>(keys.size());
@@ -185,7 +193,7 @@ void BM_MemSetI32(benchmark::State& st) {
 void BM_MemStdSetI32(benchmark::State& st) {
   const auto keys = shuffled(st.range(0));
   for (auto _ : st) {
-    const long before = rss_bytes();
+    const long before = rss_bytes_after_trim();
     auto s = std::make_unique<std::set<int32_t>>();
     for (int32_t k : keys) s->insert(k);
     st.counters["bytes_per_elem"] = static_cast<double>(rss_bytes() - before) / static_cast<double>(keys.size());
@@ -196,7 +204,7 @@ void BM_MemMapI32Str16(benchmark::State& st) {
   const auto keys = shuffled(st.range(0));
   const xstring v(sixteen, 16);
   for (auto _ : st) {
-    const long before = rss_bytes();
+    const long before = rss_bytes_after_trim();
     auto m = std::make_unique<map_adt<int32_t, xstring>>();
     for (int32_t k : keys) m->ins_key(k, value_ref{scalar::string, &v});
     st.counters["bytes_per_elem"] = static_cast<double>(rss_bytes() - before) / static_cast<double>(keys.size());
@@ -206,7 +214,7 @@ void BM_MemStdMapI32Str16(benchmark::State& st) {
   const auto keys = shuffled(st.range(0));
   const std::string v(sixteen, 16);
   for (auto _ : st) {
-    const long before = rss_bytes();
+    const long before = rss_bytes_after_trim();
     auto m = std::make_unique<std::map<int32_t, std::string>>();
     for (int32_t k : keys) m->emplace(k, v);
     st.counters["bytes_per_elem"] = static_cast<double>(rss_bytes() - before) / static_cast<double>(keys.size());
@@ -222,8 +230,8 @@ BENCHMARK(BM_SetRange100)->Arg(10000)->Arg(100000)->Arg(1000000);
 BENCHMARK(BM_StdSetRange100)->Arg(10000)->Arg(100000)->Arg(1000000);
 BENCHMARK(BM_SetDeleteInsert)->Arg(10000)->Arg(100000)->Arg(1000000);
 BENCHMARK(BM_StdSetDeleteInsert)->Arg(10000)->Arg(100000)->Arg(1000000);
-// Memory runs go first in their own process state as far as possible: each
-// measures growth from its own start and frees everything at the end.
+// Memory runs: each measures growth from a trimmed heap and frees
+// everything at the end.
 BENCHMARK(BM_MemSetI32)->Arg(1000000)->Iterations(1);
 BENCHMARK(BM_MemStdSetI32)->Arg(1000000)->Iterations(1);
 BENCHMARK(BM_MemMapI32Str16)->Arg(1000000)->Iterations(1);
