@@ -14,7 +14,10 @@
 // Index i (0-based) lives in back slot i - front + origin when i >= front,
 // else in front slot front - origin - i - 1. Access is O(1); end insertions
 // and removals are O(1) amortised; the table grows by 16 entries at a time;
-// blocks are allocated on first use and kept until the destructor.
+// blocks are allocated on first use. A block that removals have consumed
+// entirely, with one more whole consumed block between it and the live
+// elements, is freed, so a deque used as a queue holds constant memory;
+// insertions that come back to it allocate it again.
 //
 // Positions are 1-based except ins_nth, whose argument is a 0-based index.
 // End removals never refuse (true on an empty deque); set_all refuses an
@@ -293,22 +296,42 @@ class deque_adt final : public adt<K> {
       ++front_;
     }
   }
-  // Removed slots keep their values (a string keeps its buffer).
+  // Removed slots keep their values (a string keeps its buffer) until
+  // their block is released.
   void pop_front() noexcept {
     if (front_ > 0) {
       if (--front_ == 0) origin_ = 0;
     } else if (back_ > 0) {
-      if (--back_ == 0) origin_ = 0;
-      else ++origin_;
+      if (--back_ == 0) {
+        origin_ = 0;
+      } else {
+        ++origin_;
+        release_consumed(back_side, static_cast<uint64_t>(origin_));
+      }
     }
   }
   void pop_back() noexcept {
     if (back_ > 0) {
       if (--back_ == 0) origin_ = 0;
     } else if (front_ > 0) {
-      if (--front_ == 0) origin_ = 0;
-      else --origin_;
+      if (--front_ == 0) {
+        origin_ = 0;
+      } else {
+        --origin_;
+        release_consumed(front_side, static_cast<uint64_t>(-origin_));
+      }
     }
+  }
+  // consumed slots of side sd now lie before the live elements. When that
+  // count reaches a block boundary, the block two blocks inward has no live
+  // slot and one whole consumed block separates it from the live ones: free
+  // it. The gap keeps a removal/insertion pair at a boundary from
+  // allocating and freeing a block each time.
+  void release_consumed(side sd, uint64_t consumed) noexcept {
+    if (consumed % block_size != 0 || consumed < 2 * block_size) return;
+    K*& b = table_[2 * (consumed / block_size - 2) + sd];
+    delete[] b;
+    b = nullptr;
   }
 
   void copy_out(uint64_t b, uint64_t e, list* out) const {
