@@ -30,6 +30,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <type_traits>
 #include <utility>
 
 #include "containers/kind_common.h"
@@ -263,7 +264,8 @@ class deque_adt final : public adt<K> {
       table_ = t;
       table_len_ = len;
     }
-    if (!table_[e]) table_[e] = new K[block_size]();
+    // Slots of plain types start unset: a slot is written before it is read.
+    if (!table_[e]) table_[e] = std::is_trivially_default_constructible_v<K> ? new K[block_size] : new K[block_size]();
   }
 
   void push_back(const K& x) {
