@@ -4,8 +4,8 @@
 // container's), so the uncontended paths are one atomic instruction each:
 // a compare-exchange to take the lock, a fetch-and-subtract or fetch-and-and
 // to release it. Threads that must wait spin briefly and then sleep on the
-// lock word (std::atomic wait/notify); only a release that sees a sleeper
-// wakes anyone.
+// lock word (a futex on Linux); only a release that sees a sleeper wakes
+// anyone.
 //
 // Writers are preferred: once a writer waits, new readers wait too, so a
 // stream of readers cannot starve a create or an erase. The lock is not
