@@ -54,6 +54,15 @@ void rw_lock::sleep(uint32_t s) noexcept {
   wait_on(state_, s);
 }
 
+void rw_lock::back_off(int* spins, uint32_t s) noexcept {
+  if (*spins < spin_limit) {
+    ++*spins;
+    cpu_relax();
+  } else {
+    sleep(s);
+  }
+}
+
 void rw_lock::lock_slow() noexcept {
   int spins = 0;
   for (;;) {
@@ -69,12 +78,7 @@ void rw_lock::lock_slow() noexcept {
       state_.compare_exchange_weak(s, s | writer_waiting, std::memory_order_relaxed);
       continue;
     }
-    if (spins < spin_limit) {
-      ++spins;
-      cpu_relax();
-      continue;
-    }
-    sleep(s);
+    back_off(&spins, s);
   }
 }
 
@@ -86,12 +90,7 @@ void rw_lock::lock_shared_slow() noexcept {
       if (state_.compare_exchange_weak(s, s + 1, std::memory_order_acquire, std::memory_order_relaxed)) return;
       continue;
     }
-    if (spins < spin_limit) {
-      ++spins;
-      cpu_relax();
-      continue;
-    }
-    sleep(s);
+    back_off(&spins, s);
   }
 }
 

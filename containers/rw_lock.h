@@ -75,6 +75,9 @@ class rw_lock {
   void wake_if_sleepers() noexcept;
   // Marks the word as slept on and sleeps while it still reads s | sleepers.
   void sleep(uint32_t s) noexcept;
+  // One wait of a slow path that last read s: a pause while *spins is
+  // below the limit (counting it), a sleep after that.
+  void back_off(int* spins, uint32_t s) noexcept;
 
   std::atomic<uint32_t> state_{0};
 };
