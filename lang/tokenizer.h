@@ -14,7 +14,13 @@ namespace nosql_db {
 
 inline constexpr int max_tokens = 6;
 
+// A quoted token's text lives in its own `owned` string, often inside the
+// object itself, so tokens stay where split_tokens filled them.
 struct token {
+  token() noexcept = default;
+  token(const token&) = delete;
+  token& operator=(const token&) = delete;
+
   const char* text = nullptr;  // into the line (bare) or owned.data() (quoted)
   uint64_t length = 0;
   xstring owned;  // unescaped text of a quoted token; empty for a bare one

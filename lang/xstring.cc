@@ -15,59 +15,58 @@ constexpr uint64_t max_length = (uint64_t{1} << 62) - 1;
 }  // namespace
 
 void xstring::reserve_for(uint64_t n) {
-  if (n < cap_) return;  // n + 1 <= cap_
+  if (n < capacity()) return;  // n + 1 <= capacity
   if (n > max_length) throw std::bad_alloc();
-  const uint64_t cap = data_ ? (n + 1) * 2 : n + 1;
+  const uint64_t cap = is_heap() ? (n + 1) * 2 : n + 1;
   char* p = static_cast<char*>(::operator new(cap));  // throws std::bad_alloc
-  if (len_) std::memcpy(p, data_, len_);
-  p[len_] = 0;
-  ::operator delete(data_);
-  data_ = p;
-  cap_ = cap;
+  const uint64_t len = size();
+  if (len) std::memcpy(p, data(), len);
+  p[len] = 0;
+  if (is_heap()) ::operator delete(h_.ptr);
+  h_.ptr = p;
+  h_.len = len;
+  h_.cap = cap | heap_flag;
 }
 
 void xstring::assign(const char* p, uint64_t n) {
-  if (n == 0) {
-    clear();
-    return;
-  }
   if (n > max_length) throw std::bad_alloc();
-  if (n + 1 > cap_) {
+  if (n + 1 > capacity()) {
     // A fresh buffer, filled before the old one goes (p may point into it).
-    const uint64_t cap = data_ ? (n + 1) * 2 : n + 1;
+    const uint64_t cap = is_heap() ? (n + 1) * 2 : n + 1;
     char* fresh = static_cast<char*>(::operator new(cap));
     std::memcpy(fresh, p, n);
-    ::operator delete(data_);
-    data_ = fresh;
-    cap_ = cap;
-  } else {
-    std::memmove(data_, p, n);
+    fresh[n] = 0;
+    if (is_heap()) ::operator delete(h_.ptr);
+    h_.ptr = fresh;
+    h_.len = n;
+    h_.cap = cap | heap_flag;
+    return;
   }
-  len_ = n;
-  data_[n] = 0;
+  if (n != 0) std::memmove(data(), p, n);
+  set_size(n);
 }
 
 void xstring::append(const char* p, uint64_t n) {
   if (n == 0) return;
-  if (n > max_length - len_) throw std::bad_alloc();
-  if (len_ + n + 1 > cap_) {
+  const uint64_t len = size();
+  if (n > max_length - len) throw std::bad_alloc();
+  if (len + n + 1 > capacity()) {
     xstring tmp(p, n);  // p may alias our buffer
-    reserve_for(len_ + n);
-    std::memcpy(data_ + len_, tmp.data_, n);
+    reserve_for(len + n);
+    std::memcpy(data() + len, tmp.data(), n);
   } else {
-    std::memmove(data_ + len_, p, n);
+    std::memmove(data() + len, p, n);
   }
-  len_ += n;
-  data_[len_] = 0;
+  set_size(len + n);
 }
 
 void xstring::resize(uint64_t n, char fill) {
-  if (n > len_) {
+  const uint64_t len = size();
+  if (n > len) {
     reserve_for(n);
-    std::memset(data_ + len_, fill, n - len_);
+    std::memset(data() + len, fill, n - len);
   }
-  len_ = n;
-  if (data_) data_[n] = 0;
+  set_size(n);
 }
 
 int compare_bytes(std::string_view a, std::string_view b) noexcept {

@@ -1,30 +1,48 @@
 // xstring: the library's owned byte string (data, length, capacity).
 //
-// A string that never held bytes has no buffer. Once it has one, the byte
-// after the last is always 0, so capacity >= length + 1. Growth: capacity
-// n + 1 on the first allocation, (n + 1) * 2 afterwards. Copying copies the
-// bytes; assigning into a string with enough capacity reuses its buffer.
-// Allocation failure throws std::bad_alloc and leaves the string unchanged.
+// Short strings live inside the object: up to 23 bytes need no heap block,
+// which is most keys, names and values. Longer ones own a heap buffer.
+// Either way the byte after the last is always 0, so capacity >= length + 1
+// (capacity counts the terminator). Heap growth: capacity n + 1 on the first
+// heap buffer, (n + 1) * 2 afterwards. Copying copies the bytes; assigning
+// into a string with enough capacity reuses its buffer. Allocation failure
+// throws std::bad_alloc and leaves the string unchanged.
+//
+// The object holds no pointer into itself, so it may be relocated with a
+// plain byte copy (the ordered kinds' tree nodes move elements that way);
+// the source of such a copy must then be forgotten, not destroyed.
+//
+// Layout (24 bytes): inline, bytes 0..22 hold the text and byte 23 holds
+// 23 - length (so a 23-byte text ends in the 0 that byte 23 then is); on
+// the heap, a pointer, the length, and the capacity with its top bit set,
+// which byte 23 shows.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <string_view>
+#include <utility>
 
 namespace nosql_db {
 
 class xstring {
  public:
-  xstring() noexcept = default;
-  xstring(const char* p, uint64_t n) { assign(p, n); }
-  explicit xstring(std::string_view s) { assign(s.data(), s.size()); }
-  xstring(const xstring& o) { assign(o.data_, o.len_); }
-  xstring(xstring&& o) noexcept : data_(o.data_), len_(o.len_), cap_(o.cap_) {
-    o.data_ = nullptr;
-    o.len_ = o.cap_ = 0;
+  static constexpr uint64_t inline_max = 23;
+
+  xstring() noexcept { set_inline_size(0); }
+  xstring(const char* p, uint64_t n) : xstring() { assign(p, n); }
+  explicit xstring(std::string_view s) : xstring() { assign(s.data(), s.size()); }
+  xstring(const xstring& o) : xstring() {
+    if (o.is_heap()) assign(o.h_.ptr, o.h_.len);
+    else std::memcpy(raw_, o.raw_, sizeof raw_);
+  }
+  xstring(xstring&& o) noexcept {
+    std::memcpy(raw_, o.raw_, sizeof raw_);
+    o.set_inline_size(0);
   }
   xstring& operator=(const xstring& o) {
-    if (this != &o) assign(o.data_, o.len_);
+    if (this != &o) assign(o.data(), o.size());
     return *this;
   }
   xstring& operator=(xstring&& o) noexcept {
@@ -34,7 +52,7 @@ class xstring {
   // Inline so that the many never-filled strings (tokens, cells) cost one
   // test and no call.
   ~xstring() {
-    if (data_) ::operator delete(data_);
+    if (is_heap()) ::operator delete(h_.ptr);
   }
 
   // Makes the content the n bytes at p (p may point into this string).
@@ -47,30 +65,61 @@ class xstring {
   // Resizes to n bytes, new bytes set to fill.
   void resize(uint64_t n, char fill = 0);
   void clear() noexcept {
-    len_ = 0;
-    if (data_) data_[0] = 0;
+    if (is_heap()) {
+      h_.len = 0;
+      h_.ptr[0] = 0;
+    } else {
+      set_inline_size(0);
+    }
   }
   void swap(xstring& o) noexcept {
-    std::swap(data_, o.data_);
-    std::swap(len_, o.len_);
-    std::swap(cap_, o.cap_);
+    unsigned char t[sizeof raw_];
+    std::memcpy(t, raw_, sizeof raw_);
+    std::memcpy(raw_, o.raw_, sizeof raw_);
+    std::memcpy(o.raw_, t, sizeof raw_);
   }
 
-  const char* data() const noexcept { return data_; }
-  char* data() noexcept { return data_; }
-  uint64_t size() const noexcept { return len_; }
-  uint64_t capacity() const noexcept { return cap_; }
-  bool empty() const noexcept { return len_ == 0; }
-  std::string_view view() const noexcept { return {data_ ? data_ : "", static_cast<size_t>(len_)}; }
+  const char* data() const noexcept { return is_heap() ? h_.ptr : reinterpret_cast<const char*>(raw_); }
+  char* data() noexcept { return is_heap() ? h_.ptr : reinterpret_cast<char*>(raw_); }
+  uint64_t size() const noexcept { return is_heap() ? h_.len : inline_max - raw_[inline_max]; }
+  // Bytes available including the terminator.
+  uint64_t capacity() const noexcept { return is_heap() ? h_.cap & ~heap_flag : inline_max + 1; }
+  bool empty() const noexcept { return size() == 0; }
+  // True when the text lives in a heap buffer of its own.
+  bool on_heap() const noexcept { return is_heap(); }
+  std::string_view view() const noexcept { return {data(), static_cast<size_t>(size())}; }
 
  private:
+  static constexpr uint64_t heap_flag = uint64_t{1} << 63;
+
+  bool is_heap() const noexcept { return (raw_[inline_max] & 0x80) != 0; }
+  void set_inline_size(uint64_t n) noexcept {
+    raw_[n] = 0;
+    raw_[inline_max] = static_cast<unsigned char>(inline_max - n);
+  }
+  // Sets the length, writing the terminator, in either form.
+  void set_size(uint64_t n) noexcept {
+    if (is_heap()) {
+      h_.len = n;
+      h_.ptr[n] = 0;
+    } else {
+      set_inline_size(n);
+    }
+  }
   // Ensures room for n bytes plus the terminator, keeping the content.
   void reserve_for(uint64_t n);
 
-  char* data_ = nullptr;
-  uint64_t len_ = 0;
-  uint64_t cap_ = 0;
+  struct heap {
+    char* ptr;
+    uint64_t len;
+    uint64_t cap;  // with heap_flag set
+  };
+  union {
+    heap h_;
+    unsigned char raw_[24];
+  };
 };
+static_assert(sizeof(xstring) == 24);
 
 // Three-way comparison of byte strings with bytes read as signed 8-bit
 // numbers; a proper prefix orders first. Returns -1, 0 or 1.
