@@ -82,6 +82,9 @@ bool exec_cmd(store& s, const char* line, int64_t len, datas* out) {
   }
 }
 
+// Start-up runs while the library loads, with this dispatcher for init.nos.
+__attribute__((constructor)) static void on_library_load() { start_library(&exec_cmd); }
+
 }  // namespace nosql_db
 
 NOSQL_EXPORT datas* exec(const char* line, int32_t len) {

@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "api/exec.h"
-#include "api/result_set.h"
+#include "lang/result_set.h"
 #include "catalog/store.h"
 
 using namespace nosql_db;

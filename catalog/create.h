@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "api/result_set.h"
+#include "lang/result_set.h"
 #include "catalog/store.h"
 
 namespace nosql_db {

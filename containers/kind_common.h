@@ -6,7 +6,7 @@
 
 #include "containers/container.h"
 #include "containers/rw_lock.h"
-#include "persist/codec.h"
+#include "lang/codec.h"
 
 namespace nosql_db {
 

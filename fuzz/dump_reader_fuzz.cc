@@ -12,7 +12,7 @@
 #include <string>
 
 #include "api/exec.h"
-#include "api/result_set.h"
+#include "lang/result_set.h"
 #include "catalog/store.h"
 
 using namespace nosql_db;

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string_view>
 
-#include "api/result_set.h"
+#include "lang/result_set.h"
 #include "containers/container.h"
 #include "lang/literal.h"
 

@@ -26,7 +26,7 @@
 
 #include "catalog/create.h"
 #include "lang/tokenizer.h"
-#include "persist/codec.h"
+#include "lang/codec.h"
 
 namespace nosql_db {
 namespace {

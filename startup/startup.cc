@@ -10,7 +10,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "api/exec.h"
+#include "lang/result_set.h"
 
 namespace nosql_db {
 namespace {
@@ -55,7 +55,9 @@ extern "C" void on_exit_message() {
   std::fflush(stdout);
 }
 
-__attribute__((constructor)) void start_library() {
+}  // namespace
+
+void start_library(line_runner run) noexcept {
   std::signal(SIGINT, on_interrupt);
   std::signal(SIGTERM, on_abnormal);
   std::signal(SIGSEGV, on_abnormal);
@@ -65,13 +67,15 @@ __attribute__((constructor)) void start_library() {
   std::printf("vox_nosql_local_mem version: %s by %s, mail: %s. code: %s.\n", version_text(), "the vox team",
               "vox@localhost", "lantern");
   std::fflush(stdout);
-  store* s = new (std::nothrow) store();  // never destroyed: lives until exit
-  if (!s) return;
-  load_init_script(*s);
+  store* s = nullptr;
+  try {
+    s = new store();  // never destroyed: lives until exit
+  } catch (...) {
+    return;  // no memory for the slot table: every exec fails
+  }
+  load_init_script(*s, run);
   g_store.store(s, std::memory_order_release);
 }
-
-}  // namespace
 
 store* global_store() noexcept { return g_store.load(std::memory_order_acquire); }
 
@@ -91,7 +95,7 @@ void split_lines(std::string_view text, std::string_view delim, std::vector<std:
   }
 }
 
-void load_init_script(store& s) {
+void load_init_script(store& s, line_runner run) {
   static constexpr char file[] = "init.nos";
   std::FILE* f = std::fopen(file, "rb");
   if (!f) {
@@ -119,7 +123,7 @@ void load_init_script(store& s) {
     for (size_t i = 0; i < lines.size(); ++i) {
       bool ok;
       try {
-        ok = exec_cmd(s, lines[i].data(), static_cast<int64_t>(lines[i].size()), shared_result.get());
+        ok = run(s, lines[i].data(), static_cast<int64_t>(lines[i].size()), shared_result.get());
       } catch (...) {
         ok = false;
       }

@@ -13,7 +13,7 @@
 
 #include "api/exec.h"
 #include "api/print.h"
-#include "api/result_set.h"
+#include "lang/result_set.h"
 #include "catalog/store.h"
 #include "lang/format.h"
 

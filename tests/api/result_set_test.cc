@@ -5,7 +5,7 @@
 #include <string>
 
 #include "api/print.h"
-#include "api/result_set.h"
+#include "lang/result_set.h"
 #include "api/vox_nosql.h"
 
 namespace nosql_db {

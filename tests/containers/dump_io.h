@@ -9,7 +9,7 @@
 #include <string>
 
 #include "containers/container.h"
-#include "persist/codec.h"
+#include "lang/codec.h"
 
 namespace nosql_db::test {
 

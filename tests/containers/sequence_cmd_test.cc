@@ -15,7 +15,7 @@
 #include "containers/list.h"
 #include "containers/queue.h"
 #include "containers/stack.h"
-#include "persist/codec.h"
+#include "lang/codec.h"
 
 namespace nosql_db {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "api/print.h"
-#include "api/result_set.h"
+#include "lang/result_set.h"
 
 namespace nosql_db {
 namespace {

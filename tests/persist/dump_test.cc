@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "api/exec.h"
-#include "api/result_set.h"
+#include "lang/result_set.h"
 #include "catalog/store.h"
 #include "test_util.h"
 

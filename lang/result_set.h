@@ -12,7 +12,6 @@
 #include <string_view>
 #include <vector>
 
-#include "api/vox_nosql.h"
 #include "lang/scalar.h"
 
 // The exported opaque types, defined here for the library.

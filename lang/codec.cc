@@ -1,5 +1,5 @@
 // Buffered dump writer and bounded dump reader over file descriptors.
-#include "persist/codec.h"
+#include "lang/codec.h"
 
 #include <fcntl.h>
 #include <unistd.h>
