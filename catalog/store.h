@@ -18,7 +18,7 @@
 #include <memory>
 #include <string_view>
 
-#include "containers/avl.h"
+#include "containers/btree.h"
 #include "containers/container.h"
 #include "containers/rw_lock.h"
 #include "lang/tokenizer.h"
@@ -68,15 +68,11 @@ class store {
   void push_free_front(uint32_t v) noexcept;
   void reset_free_list() noexcept;
 
-  // One entry of the name directory: a view of the container's own name
-  // and its vkey, ordered by name (compare_bytes).
-  struct name_node : avl_node {
-    name_node(std::string_view n, uint32_t v) noexcept : name(n), vkey(v) {}
-    std::string_view name;
-    uint32_t vkey;
-  };
-  static void free_name(avl_node* n) noexcept;
-  name_node* find_node(std::string_view name) const noexcept;
+  // The name directory: a B+tree of views of the containers' own names,
+  // each with its vkey. Separators are views too, so a name that goes is
+  // first replaced in any separator that shows it (repoint_separators).
+  static constexpr const bt_shape& names_shape = bt_shape_v<std::string_view, uint32_t>;
+  void repoint_separators(std::string_view gone) noexcept;
 
   ab_adt** slots_ = nullptr;        // slot_count entries
   uint32_t* next_delta_ = nullptr;  // slot_count entries
@@ -84,8 +80,8 @@ class store {
   uint32_t head_ = 0;
   uint32_t tail_ = slot_count - 1;
   uint64_t free_count_ = slot_count;
-  // Name -> vkey, an AVL tree over name_node.
-  avl_tree names_;
+  // Name -> vkey.
+  bt_tree names_;
 };
 
 // Resolves a container reference: a quoted non-empty name is looked up in

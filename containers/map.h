@@ -1,37 +1,37 @@
 // ordered_map_adt<K, V, Multi>: the "map" (map_adt<K,V>) and "multimap"
-// (multimap_adt<K,V>) kinds, key/value entries in ascending key order in an
-// AVL tree.
+// (multimap_adt<K,V>) kinds, key/value entries in ascending key order in a
+// counted B+tree.
 //
 // A map holds one entry per key; a multimap keeps entries with equal keys in
 // the order they arrived. Everything that depends on the key only lives in
-// map_base_adt<K, Multi> (28 classes); ordered_map_adt adds the operations
-// that touch values (ins_key, get_value, set_value, save, load), so the
-// 392 key/value classes stay small.
+// map_base_adt<K, Multi> (28 classes), which reaches values as bytes
+// through the tree's shape; ordered_map_adt adds the operations that need
+// the value's type (get_value, save, load), so the 392 key/value classes
+// stay small.
 //
 // Locking: every operation holds the container's lock for its whole body,
 // shared for reads and save, exclusive for changes and load. Values passed
 // as value_ref / value_list_ref must carry the map's V, else false.
-// Re-keying relinks the entry's node (the value never moves). NaN keys
-// (float/double) have no place in the order: ins_key, re-keying to NaN and
-// load refuse them, and a NaN query key matches nothing.
+// Changes that move entries put the new entries in before the old ones go,
+// so a failed allocation leaves the map as it was. NaN keys (float/double)
+// have no place in the order: ins_key, re-keying to NaN and load refuse
+// them, and a NaN query key matches nothing.
 #pragma once
 
 #include <memory>
-#include <utility>
 
-#include "containers/avl.h"
 #include "containers/kind_common.h"
 #include "containers/kinds.h"
+#include "containers/ordered.h"
 
 namespace nosql_db {
 
 template <class K, bool Multi>
 class map_base_adt : public adt<K> {
   using list = elem_array<K>;
+  using ok_t = ordered_keys<K>;
 
  public:
-  ~map_base_adt() override { t_.clear(free_); }
-
   uint64_t size() const override {
     read_lock l(this->lock());
     return t_.size();
@@ -39,57 +39,81 @@ class map_base_adt : public adt<K> {
 
   bool get_all(list* out) const override {
     read_lock l(this->lock());
-    out->resize(t_.size());
-    K* p = out->data();
-    for (avl_node* n = avl_first(t_.root); n; n = avl_next(n)) *p++ = key(n);
+    out->resize(0);
+    t_.copy_keys(t_.first(), nullptr, false, UINT64_MAX, out);
     return true;
   }
   bool get_max(K* out) const override {
     read_lock l(this->lock());
-    if (!t_.root) return false;
-    *out = key(avl_last(t_.root));
+    if (t_.size() == 0) return false;
+    *out = ok_t::key(t_.last());
     return true;
   }
   bool get_min(K* out) const override {
     read_lock l(this->lock());
-    if (!t_.root) return false;
-    *out = key(avl_first(t_.root));
+    if (t_.size() == 0) return false;
+    *out = ok_t::key(t_.first());
     return true;
   }
   // Map: the key when present, else false. Multimap: the key once per
   // entry; true also when none.
   bool get_eq(const K& k, list* out) const override {
     read_lock l(this->lock());
-    const uint64_t m = run_length(first_of(k), k);
-    out->resize(m);
-    for (K& x : *out) x = k;
-    return Multi || m > 0;
+    out->resize(0);
+    t_.copy_keys(t_.bound(k), &k, true, UINT64_MAX, out);
+    return Multi || out->size() > 0;
+  }
+
+  bool ins_key(const K& k, value_ref v) override {
+    if (v.type != this->value_type() || is_nan(k)) return false;
+    bt_held h(t_.shape());
+    h.hold_key(&k);  // before the lock: nothing changes if it throws
+    h.hold_val(v.p);
+    write_lock l(this->lock());
+    return t_.insert(h, Multi);
+  }
+  // Every entry with key k gets a copy of the value.
+  bool set_value(const K& k, value_ref v) override {
+    if (v.type != this->value_type()) return false;
+    const bt_shape& s = t_.shape();
+    write_lock l(this->lock());
+    const bt_pos q = t_.bound(k);
+    const uint64_t m = Multi ? t_.count_of(k) : (t_.holds(q, k) ? 1 : 0);
+    if (m == 0) return false;
+    value_bytes fresh(s, m);  // every copy made before any entry changes
+    for (uint64_t i = 0; i < m; ++i) fresh.copy_in(i, v.p);
+    bt_pos e = q;
+    for (uint64_t i = 0; i < m; ++i, e = bt_next(e)) fresh.swap_with(i, bt_vals(e.leaf, s) + uint64_t{e.i} * s.val_size);
+    return true;
   }
 
   bool del_all() override {
     write_lock l(this->lock());
-    t_.clear(free_);
+    t_.clear();
     return true;
   }
   bool del_max() override {
     write_lock l(this->lock());
-    return erase(avl_last(t_.root));
+    if (t_.size() == 0) return false;
+    t_.erase_span(t_.size() - 1, 1);
+    return true;
   }
   bool del_min() override {
     write_lock l(this->lock());
-    return erase(avl_first(t_.root));
+    if (t_.size() == 0) return false;
+    t_.erase_span(0, 1);
+    return true;
   }
   bool del_eq(const K& k) override {
     write_lock l(this->lock());
-    avl_node* n = first_of(k);
-    uint64_t m = run_length(n, k);
-    if (m == 0) return false;
-    while (m-- > 0) {
-      avl_node* next = avl_next(n);  // removal keeps the order of the rest
-      erase(n);
-      n = next;
+    if constexpr (!Multi) {
+      return t_.erase_key(k);
+    } else {
+      const uint64_t m = t_.count_of(k);
+      if (m == 0) return false;
+      t_.erase_span(t_.template rank_of_bound<false>(k), m);
+      return true;
     }
-    return true;
   }
 
   bool set_max(const K& x) override { return rekey_end(x, true); }
@@ -99,132 +123,141 @@ class map_base_adt : public adt<K> {
   // behind the entries keyed x, keeping their order; false when none.
   bool set_eq(const K& k, const K& x) override {
     if (is_nan(x)) return false;
-    if constexpr (Multi) {
-      if (key_cmp(k, x) == 0) {
-        read_lock l(this->lock());
-        return first_of(k) != nullptr;
-      }
-      write_lock l(this->lock());
-      avl_node* n = first_of(k);
-      const uint64_t m = run_length(n, k);
-      if (m == 0) return false;
-      list fresh;  // every new key copied before the tree changes
-      fresh.resize(m);
-      for (K& f : fresh) f = x;
-      for (uint64_t i = 0; i < m; ++i) {
-        avl_node* next = avl_next(n);
-        move_to(n, fresh[i]);
-        n = next;
-      }
-      return true;
-    } else {
-      K fresh(x);
-      write_lock l(this->lock());
-      avl_node* n = first_of(k);
-      if (!n) return false;
-      return move_to(n, fresh);
+    if (bt_same(k, x)) {
+      read_lock l(this->lock());
+      return t_.holds(t_.bound(k), k);
     }
+    write_lock l(this->lock());
+    const uint64_t first = t_.template rank_of_bound<false>(k);
+    const uint64_t m = t_.count_of(k);
+    if (m == 0) return false;
+    if (!Multi && t_.holds(t_.bound(x), x)) return false;
+    move_entries(first, m, x);
+    // The moved entries are in, and k's entries (none of them keyed x)
+    // are where they were, but for the ones x pushed along.
+    t_.erase_span(t_.template rank_of_bound<false>(k), m);
+    return true;
   }
 
-  // For tests: every tree invariant holds; the tree's height.
+  // For tests: every tree invariant holds; the number of inner levels.
   bool verify() const {
     read_lock l(this->lock());
-    return avl_verify(t_, &in_order, nullptr);
+    return t_.verify(Multi);
   }
   int height() const {
     read_lock l(this->lock());
-    return avl_height(t_.root);
+    return t_.height();
   }
 
  protected:
-  map_base_adt(scalar val, void (*free_node)(avl_node*)) noexcept
+  map_base_adt(scalar val, const bt_shape& s) noexcept
       : adt<K>(Multi ? kind::multimap : kind::map, scalar_traits<K>::id, scalar_traits<K>::desc, desc_of(val)),
-        free_(free_node) {}
+        t_(s) {}
 
-  static const K& key(const avl_node* n) noexcept { return key_of<K>(n); }
-  static K& key(avl_node* n) noexcept { return static_cast<key_node<K>*>(n)->key; }
-
-  // The first entry with key k, or null (NaN finds nothing). REQUIRES the
-  // lock.
-  avl_node* first_of(const K& k) const noexcept {
-    if (is_nan(k)) return nullptr;
-    avl_node* n = avl_lower(t_, k, true);
-    return n && key_cmp(key(n), k) == 0 ? n : nullptr;
-  }
-  // Number of entries with key k from n on.
-  static uint64_t run_length(avl_node* n, const K& k) noexcept {
-    uint64_t m = 0;
-    for (; n && key_cmp(key(n), k) == 0; n = avl_next(n)) ++m;
-    return m;
-  }
-  // Links a detached node; a map refuses a present key (false, n untouched).
-  bool link(avl_node* n) noexcept {
-    avl_node* parent = nullptr;
-    avl_node* equal = nullptr;
-    bool left = false;
-    if (!avl_find_slot(t_, key(n), Multi, &parent, &left, &equal)) return false;
-    t_.link(parent, left, n);
-    return true;
-  }
-
-  avl_tree t_;
+  ok_t t_;
 
  private:
-  static bool in_order(const avl_node* a, const avl_node* b, const void*) noexcept {
-    const int c = key_cmp(key(a), key(b));
-    return Multi ? c <= 0 : c < 0;
-  }
-  bool erase(avl_node* n) noexcept {
-    if (!n) return false;
-    t_.unlink(n);
-    free_(n);
-    return true;
-  }
-  // Takes n out, gives it the key in fresh and links it again. When a map
-  // already holds that key, n gets its old key back and goes back in; false.
-  bool move_to(avl_node* n, K& fresh) noexcept {
-    using std::swap;
-    t_.unlink(n);
-    swap(key(n), fresh);
-    if (link(n)) return true;
-    swap(key(n), fresh);
-    link(n);
-    return false;
-  }
-  bool rekey_end(const K& x, bool last) {
-    if (is_nan(x)) return false;
-    K fresh(x);
-    write_lock l(this->lock());
-    avl_node* n = last ? avl_last(t_.root) : avl_first(t_.root);
-    if (!n) return false;
-    return move_to(n, fresh);
+  // Values copied out of entries, as bytes in the tree's value layout.
+  class value_bytes {
+   public:
+    value_bytes(const bt_shape& s, uint64_t n) : s_(s), buf_(new unsigned char[n * s.val_size + 1]) {}
+    ~value_bytes() {
+      if (s_.destroy_vals) s_.destroy_vals(buf_.get() + done_ * s_.val_size, built_ - done_);
+    }
+    value_bytes(const value_bytes&) = delete;
+    value_bytes& operator=(const value_bytes&) = delete;
+    // Copies the value at v into slot i (slots are filled in order).
+    void copy_in(uint64_t i, const void* v) {
+      s_.copy_val(at(i), v);
+      built_ = i + 1;
+    }
+    void swap_with(uint64_t i, void* v) noexcept {
+      unsigned char t[bt_max_elem];
+      std::memcpy(t, at(i), s_.val_size);
+      std::memcpy(at(i), v, s_.val_size);
+      std::memcpy(v, t, s_.val_size);
+    }
+    // Slot i's value now belongs to someone else (slots go in order).
+    void handed_over(uint64_t i) noexcept { done_ = i + 1; }
+    unsigned char* at(uint64_t i) noexcept { return buf_.get() + i * s_.val_size; }
+
+   private:
+    const bt_shape& s_;
+    std::unique_ptr<unsigned char[]> buf_;
+    uint64_t built_ = 0;  // slots [done_, built_) hold values of ours
+    uint64_t done_ = 0;
+  };
+
+  // Puts a copy of the m entries from rank first on under key x, behind
+  // the entries keyed x, in their order. Either all go in or, when memory
+  // runs out, none (std::bad_alloc).
+  void move_entries(uint64_t first, uint64_t m, const K& x) {
+    const bt_shape& s = t_.shape();
+    value_bytes vals(s, m);
+    bt_pos e = t_.at_rank(first);
+    for (uint64_t i = 0; i < m; ++i, e = bt_next(e)) vals.copy_in(i, bt_vals(e.leaf, s) + uint64_t{e.i} * s.val_size);
+    uint64_t added = 0;
+    try {
+      for (; added < m; ++added) {
+        bt_held h(s);
+        h.hold_key(&x);
+        h.adopt_val(vals.at(added));
+        vals.handed_over(added);
+        t_.insert(h, true);
+      }
+    } catch (...) {
+      const uint64_t end = t_.template rank_of_bound<true>(x);  // the new entries are the last of x
+      t_.erase_span(end - added, added);
+      throw;
+    }
   }
 
-  void (*free_)(avl_node*);
+  // Map: the last / first entry takes key x, unless another entry holds x.
+  // Multimap: it moves behind the entries keyed x.
+  bool rekey_end(const K& x, bool last) {
+    if (is_nan(x)) return false;
+    write_lock l(this->lock());
+    if (t_.size() == 0) return false;
+    const uint64_t r = last ? t_.size() - 1 : 0;
+    const K& old = ok_t::key(t_.at_rank(r));
+    if constexpr (!Multi) {
+      if (bt_same(old, x)) return true;
+      if (t_.holds(t_.bound(x), x)) return false;
+    }
+    const uint64_t before = t_.template rank_of_bound<true>(x);  // where the entry will go
+    move_entries(r, 1, x);
+    t_.erase_span(before <= r ? r + 1 : r, 1);
+    return true;
+  }
 };
 
 template <class K, class V, bool Multi>
 class ordered_map_adt final : public map_base_adt<K, Multi> {
   using base = map_base_adt<K, Multi>;
-  using node = kv_node<K, V>;
+  static constexpr const bt_shape& shape = bt_shape_v<K, V>;
 
  public:
-  ordered_map_adt() noexcept : base(scalar_traits<V>::id, &free_node) {}
+  ordered_map_adt() noexcept : base(scalar_traits<V>::id, shape) {}
 
   bool save(dump_out& out) const override {
     read_lock l(this->lock());
     write_header(out, *this);
     out.put_u64(this->t_.size());
-    avl_for_each_batch(this->t_, [&](avl_node* const* nodes, uint64_t count) {
-      for (uint64_t i = 0; i < count; ++i) {
-        if (i + prefetch_distance < count) {
-          prefetch_text(this->key(nodes[i + prefetch_distance]));
-          prefetch_text(value(nodes[i + prefetch_distance]));
+    for (bt_leaf* leaf = this->t_.tree().head(); leaf; leaf = leaf->next) {
+#if defined(__GNUC__)
+      __builtin_prefetch(leaf->next);
+#endif
+      const K* keys = bt_leaf_key<K>(leaf, 0);
+      const V* vals = reinterpret_cast<const V*>(bt_vals(leaf, shape));
+      for (uint32_t i = 0; i < leaf->n; ++i) {
+        if (i + prefetch_distance < leaf->n) {
+          prefetch_text(keys[i + prefetch_distance]);
+          prefetch_text(vals[i + prefetch_distance]);
         }
-        out.put_elem(this->key(nodes[i]));
-        out.put_elem(value(nodes[i]));
+        out.put_elem(keys[i]);
+        out.put_elem(vals[i]);
       }
-    });
+    }
     return true;
   }
   // Adds every entry as ins_key does (a map drops repeated keys); false on a
@@ -237,56 +270,22 @@ class ordered_map_adt final : public map_base_adt<K, Multi> {
     V v{};
     for (uint64_t i = 0; i < n; ++i) {
       if (!in.get_elem(&k) || !in.get_elem(&v) || is_nan(k)) return false;
-      add(std::make_unique<node>(k, v));
+      bt_held h(shape);
+      h.emplace_key(std::move(k));
+      h.emplace_val(std::move(v));
+      this->t_.insert_in_order(h, Multi);
     }
     return true;
   }
 
-  bool ins_key(const K& k, value_ref v) override {
-    const V* pv = value_as<V>(v);
-    if (!pv || is_nan(k)) return false;
-    auto n = std::make_unique<node>(k, *pv);  // before the lock: nothing changes if it throws
-    write_lock l(this->lock());
-    return add(std::move(n));
-  }
   bool get_value(const K& k, value_list_ref out) const override {
     elem_array<V>* list = value_list_as<V>(out);
     if (!list) return false;
     read_lock l(this->lock());
-    avl_node* n = this->first_of(k);
-    const uint64_t m = base::run_length(n, k);
-    list->resize(m);
-    for (V& x : *list) {
-      x = value(n);
-      n = avl_next(n);
-    }
-    return m > 0;
-  }
-  bool set_value(const K& k, value_ref v) override {
-    const V* pv = value_as<V>(v);
-    if (!pv) return false;
-    write_lock l(this->lock());
-    avl_node* n = this->first_of(k);
-    const uint64_t m = base::run_length(n, k);
-    if (m == 0) return false;
-    elem_array<V> fresh;  // every copy made before any entry changes
-    fresh.resize(m);
-    for (V& f : fresh) f = *pv;
-    using std::swap;
-    for (V& f : fresh) {
-      swap(value(n), f);
-      n = avl_next(n);
-    }
-    return true;
-  }
-
- private:
-  static V& value(avl_node* n) noexcept { return static_cast<node*>(n)->value; }
-  static void free_node(avl_node* n) noexcept { delete static_cast<node*>(n); }
-  bool add(std::unique_ptr<node> n) noexcept {
-    if (!this->link(n.get())) return false;
-    n.release();
-    return true;
+    list->resize(0);
+    bt_pos q = this->t_.bound(k);
+    for (; this->t_.holds(q, k); q = bt_next(q)) list->push_back(reinterpret_cast<const V*>(bt_vals(q.leaf, shape))[q.i]);
+    return list->size() > 0;
   }
 };
 

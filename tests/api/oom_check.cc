@@ -136,5 +136,24 @@ TEST(OutOfMemory, EveryKindFailsCleanly) {
   }
 }
 
+// Trees two levels deep with keys too long to sit inline, so that failures
+// strike in leaf and inner splits, in separator copies and in the middle of
+// moves of many entries (which must take back what they put in).
+TEST(OutOfMemory, DeepTreesFailCleanly) {
+  const auto key = [](int i) { return "\"a key long enough to need the heap " + std::to_string(i) + "\""; };
+  std::vector<std::string> set = {"c multiset string s"}, map = {"c multimap string string m"};
+  for (int i = 0; i < 300; ++i) {
+    set.push_back("i 0 " + key((i * 97) % 300));
+    map.push_back("i 0 " + key((i * 97) % 300) + " " + key(i));
+  }
+  for (int i = 0; i < 40; ++i) map.push_back("i 0 dup " + key(i));
+  exhaust(set, "i 0 " + key(1000));
+  exhaust(set, "s 0 gt " + key(150) + " \"b\"");
+  exhaust(set, "d 0 ltgt " + key(20) + " " + key(80));
+  exhaust(map, "s 0 equal dup " + key(7));
+  exhaust(map, "s 0 min \"zz\"");
+  exhaust(map, "d 0 equal dup");
+}
+
 }  // namespace
 }  // namespace nosql_db

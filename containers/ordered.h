@@ -1,0 +1,198 @@
+// ordered_keys<K>: what set, multiset, map and multimap do by key, on a
+// bt_tree whose element shape (the value type) is given at run time, so
+// that this code exists once per key type, not once per key/value pair.
+//
+// Positions come from one descent; rank spans (first rank, count) describe
+// selections that are removed. Every function REQUIRES the container's
+// lock (shared for const members, exclusive otherwise); none takes it.
+// NaN keys never enter a tree: callers refuse them, and a NaN query finds
+// nothing (first_at / lower of NaN give the end).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+
+#include "containers/btree.h"
+#include "containers/elem_array.h"
+
+namespace nosql_db {
+
+// A key (and a value) built in raw storage and handed over to a tree by
+// bt_tree::insert; destroyed here if it never was.
+class bt_held {
+ public:
+  explicit bt_held(const bt_shape& s) noexcept : s_(s) {}
+  bt_held(const bt_held&) = delete;
+  bt_held& operator=(const bt_held&) = delete;
+  ~bt_held() {
+    if (has_key_ && s_.destroy_keys) s_.destroy_keys(key_, 1);
+    if (has_val_ && s_.destroy_vals) s_.destroy_vals(val_, 1);
+  }
+  // Copies of *k and *v (v may be null for sets); may throw.
+  void hold_key(const void* k) {
+    s_.copy_key(key_, k);
+    has_key_ = true;
+  }
+  void hold_val(const void* v) {
+    if (!s_.val_size) return;
+    s_.copy_val(val_, v);
+    has_val_ = true;
+  }
+  // Takes over the bytes of a value already built elsewhere.
+  void adopt_val(const void* bytes) noexcept {
+    std::memcpy(val_, bytes, s_.val_size);
+    has_val_ = s_.val_size != 0;
+  }
+  // Builds the key / value in place from x (for instance by moving it).
+  template <class T>
+  void emplace_key(T&& x) {
+    ::new (key_) std::decay_t<T>(std::forward<T>(x));
+    has_key_ = true;
+  }
+  template <class T>
+  void emplace_val(T&& x) {
+    ::new (val_) std::decay_t<T>(std::forward<T>(x));
+    has_val_ = true;
+  }
+  const void* key() const noexcept { return key_; }
+  const void* val() const noexcept { return val_; }
+  void handed_over() noexcept { has_key_ = has_val_ = false; }
+
+ private:
+  const bt_shape& s_;
+  alignas(16) unsigned char key_[bt_max_elem];
+  alignas(16) unsigned char val_[bt_max_elem];
+  bool has_key_ = false;
+  bool has_val_ = false;
+};
+
+template <class K>
+class ordered_keys {
+ public:
+  explicit ordered_keys(const bt_shape& s) noexcept : s_(s) {}
+  ~ordered_keys() { t_.clear(s_); }
+  ordered_keys(const ordered_keys&) = delete;
+  ordered_keys& operator=(const ordered_keys&) = delete;
+
+  const bt_shape& shape() const noexcept { return s_; }
+  const bt_tree& tree() const noexcept { return t_; }
+  uint64_t size() const noexcept { return t_.size(); }
+
+  static const K& key(bt_pos q) noexcept { return *bt_leaf_key<K>(q.leaf, q.i); }
+  bool holds(bt_pos q, const K& k) const noexcept { return !q.end() && bt_same(key(q), k); }
+
+  bt_pos first() const noexcept { return {t_.head(), 0}; }
+  bt_pos last() const noexcept {
+    bt_leaf* l = t_.tail();
+    return l ? bt_pos{l, l->n - 1u} : bt_pos{};
+  }
+  // First element >= k (upper: > k); the end for NaN.
+  template <bool Upper = false>
+  bt_pos bound(const K& k) const noexcept {
+    if (is_nan(k)) return {};
+    bt_path p;
+    bt_seek<K, Upper, false>(t_, s_, k, &p);
+    return bt_at(p);
+  }
+  // Rank of bound(k): the number of elements < k (upper: <= k).
+  template <bool Upper = false>
+  uint64_t rank_of_bound(const K& k) const noexcept {
+    bt_path p;
+    bt_seek<K, Upper, true>(t_, s_, k, &p);
+    return p.rank;
+  }
+  bt_pos at_rank(uint64_t r) const noexcept {
+    bt_path p;
+    t_.seek_rank(s_, r, &p);
+    return bt_at(p);
+  }
+  // Elements equal to k.
+  uint64_t count_of(const K& k) const noexcept {
+    if (is_nan(k)) return 0;
+    return rank_of_bound<true>(k) - rank_of_bound<false>(k);
+  }
+
+  // Appends to out the keys from q on that lie below the bound b (at most
+  // b_incl: x <= b, else x < b; no bound when b is null), at most limit
+  // of them.
+  void copy_keys(bt_pos q, const K* b, bool b_incl, uint64_t limit, elem_array<K>* out) const {
+    for (bt_leaf* l = q.leaf; l && limit > 0; l = l->next) {
+      const K* keys = bt_leaf_key<K>(l, 0);
+      const uint32_t from = l == q.leaf ? q.i : 0;
+      uint32_t to = l->n;
+      if (b) to = from + (b_incl ? bt_bound<K, true>(keys + from, to - from, *b) : bt_bound<K, false>(keys + from, to - from, *b));
+      if (to - from > limit) to = from + static_cast<uint32_t>(limit);
+      const uint64_t old = out->size();
+      out->resize(old + (to - from));
+      K* dst = out->data() + old;
+      for (uint32_t i = from; i < to; ++i) *dst++ = keys[i];
+      limit -= to - from;
+      if (to < l->n) break;
+    }
+  }
+
+  // Inserts the held element; a unique tree refuses a key it holds (false,
+  // nothing changed). Throws std::bad_alloc with nothing changed. *rank,
+  // when given, receives the new element's rank.
+  bool insert(bt_held& h, bool multi, uint64_t* rank = nullptr) {
+    const K& k = *static_cast<const K*>(h.key());
+    bt_path p;
+    if (multi) {
+      if (rank) bt_seek<K, true, true>(t_, s_, k, &p);
+      else bt_seek<K, true, false>(t_, s_, k, &p);
+    } else {
+      if (rank) bt_seek<K, false, true>(t_, s_, k, &p);
+      else bt_seek<K, false, false>(t_, s_, k, &p);
+      if (holds(bt_at(p), k)) return false;
+    }
+    t_.insert(s_, p, h.key(), h.val());
+    h.handed_over();
+    if (rank) *rank = p.rank;
+    return true;
+  }
+  // insert() for elements that mostly arrive in order (a dump being read):
+  // one that belongs after every element goes straight to the end, which
+  // keeps the leaves packed full.
+  bool insert_in_order(bt_held& h, bool multi) {
+    const K& k = *static_cast<const K*>(h.key());
+    const bt_pos end = last();
+    if (end.end() || (multi ? !bt_less(k, key(end)) : bt_less(key(end), k))) {
+      bt_path p;
+      t_.seek_end(s_, &p);
+      t_.insert(s_, p, h.key(), h.val());
+      h.handed_over();
+      return true;
+    }
+    return insert(h, multi);
+  }
+  // Removes the first element equal to k; false when there is none.
+  bool erase_key(const K& k) noexcept {
+    if (is_nan(k) || t_.empty()) return false;
+    bt_path p;
+    bt_seek<K, false, true>(t_, s_, k, &p);
+    const bt_pos q = bt_at(p);
+    if (!holds(q, k)) return false;
+    if (q.leaf != p.leaf) t_.seek_rank(s_, p.rank, &p);  // the next leaf's first
+    t_.erase(s_, p);
+    return true;
+  }
+  // Removes count elements from rank first on.
+  void erase_span(uint64_t first, uint64_t count) noexcept {
+    bt_path p;
+    for (uint64_t i = 0; i < count; ++i) {
+      t_.seek_rank(s_, first, &p);
+      t_.erase(s_, p);
+    }
+  }
+  void clear() noexcept { t_.clear(s_); }
+
+  bool verify(bool multi) const noexcept { return t_.verify(s_, &bt_compare<K>, multi); }
+  int height() const noexcept { return t_.height(); }
+
+ private:
+  const bt_shape& s_;
+  bt_tree t_;
+};
+
+}  // namespace nosql_db
