@@ -322,7 +322,6 @@ void write_result(const vox::result& r, print_mode mode) {
 // it to exec and prints the result.
 outcome run_line(std::string_view line, options& opt, std::string_view where) {
   if (line.empty() || line.front() == '#') return outcome::ok;
-  if (line.front() == '.') return run_meta(line, opt, where);
   if (line.size() > opt.max_line) {
     report_failure(where, line, "line too long");
     return outcome::failed;
@@ -332,6 +331,7 @@ outcome run_line(std::string_view line, options& opt, std::string_view where) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
   }
+  if (line.front() == '.') return run_meta(line, opt, where);
   output_to_results(false);
   const auto start = std::chrono::steady_clock::now();
   const vox::result r(exec(line.data(), static_cast<int32_t>(line.size())));
