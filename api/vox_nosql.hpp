@@ -327,7 +327,7 @@ class cell {
       std::uint64_t n = 0;
       ::as_str(&p, &n, c_);
       std::optional<T> s;
-      if (p) s.emplace(p, static_cast<std::size_t>(n));
+      if (p || n == 0) s.emplace(p ? p : "", static_cast<std::size_t>(n));  // malloc(0) may give null
       std::free(p);
       return s;
     } else if constexpr (std::is_same_v<T, date>) {
