@@ -8,9 +8,15 @@
 // stands (a carriage return before the line feed stays part of the line).
 // On top of that the shell, and only the shell, treats a line whose first
 // byte is '#' as a comment and a line whose first byte is '.' as a meta
-// command (.help, .quit, .time). No library command begins with either byte.
+// command (.help, .mode, .quit, .time). No library command begins with
+// either byte.
+//
+// Standard output carries result sets only, as tables, CSV or JSON; what the
+// library itself prints (its banner, init.nos and dump messages, "exit!")
+// is sent to standard error, as are the shell's own messages.
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +28,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "vox_nosql.h"
+#include "vox_nosql.hpp"
 
 #if VOX_SHELL_HAVE_EDITLINE
 #include <editline/readline.h>
@@ -51,6 +57,8 @@ const char usage_text[] =
     "  -t, --time             print the time each command took to standard error\n"
     "  -e, --echo             print each command line, prefixed with '> ', before\n"
     "                         its result (scripts only)\n"
+    "  -m, --mode MODE        print result sets as 'table' (the default), 'csv' or\n"
+    "                         'json' (one array of row objects per line)\n"
     "      --no-history       interactive mode: neither read nor write ~/.vox_history\n"
     "      --max-line-bytes N refuse command lines longer than N bytes\n"
     "                         (1 to 2147483647, the default)\n"
@@ -59,31 +67,62 @@ const char usage_text[] =
     "Lines: one command per line, cut at line feeds; empty lines are skipped and\n"
     "lines are otherwise passed on byte for byte (a carriage return stays part of\n"
     "its line). Lines starting with '#' are comments (a shell feature: the\n"
-    "library's init.nos runner has none). Lines starting with '.' are meta commands:\n"
-    "  .help           this list\n"
-    "  .quit           leave the shell (also .exit)\n"
-    "  .time on|off    print the time of each command to standard error\n"
+    "library's init.nos runner has none). Lines starting with '.' are the shell's\n"
+    "own meta commands (.help lists them) and never reach the library.\n"
     "\n"
     "A failed command prints \"error: command failed: <line>\" on standard error\n"
     "(prefixed with file:line in scripts).\n"
     "\n"
     "Exit status: 0 when every command succeeded, 1 when a command failed (or a\n"
-    "line was too long, or a meta command was unknown), 2 for a usage error or a\n"
-    "script that cannot be read. The interactive prompt exits with 0.\n"
+    "line was too long, or a meta command was unknown) unless --keep-going was\n"
+    "given, 2 for a usage error or a script that cannot be opened or read. The\n"
+    "interactive prompt exits with 0.\n"
     "\n"
-    "The library prints a banner and runs ./init.nos when the shell starts, and\n"
-    "\"exit!\" when it ends. Ctrl-C ends the shell at once with status 0.\n";
+    "Standard output carries result sets only. The library's own messages (its\n"
+    "banner, ./init.nos, which it runs at start, dump and read messages, and\n"
+    "\"exit!\" at the end) go to standard error. Ctrl-C ends the shell at once\n"
+    "with status 0.\n";
 
 const char meta_help_text[] =
-    "Meta commands:\n"
-    "  .help           this list\n"
-    "  .quit           leave the shell (also .exit)\n"
-    "  .time on|off    print the time of each command to standard error\n"
-    "Library commands (first letter decides): c create/clear, i insert, g get,\n"
-    "s set, d delete, e erase, k describe, b dump to file, r read dump file.\n"
-    "Lines starting with '#' are comments.\n";
+    "Meta commands (the shell's own; they never reach the library):\n"
+    "  .help                  this summary\n"
+    "  .mode table|csv|json   how result sets are printed\n"
+    "  .time on|off           print each command's time to standard error\n"
+    "  .quit, .exit           leave the shell\n"
+    "Commands: the first letter decides. Words are separated by spaces, at most\n"
+    "six to a line; a \"quoted word\" may hold spaces and the escapes \\\" \\\\ \\n \\t\n"
+    "\\xHH \\uHHHH. REF is a \"quoted name\" or a vkey number.\n"
+    "  c KIND TYPE [NAME]        create a vector list deque queue stack heap set\n"
+    "                            multiset (trie: c trie); prints the vkey\n"
+    "  c map|multimap KEY VALUE [NAME]\n"
+    "  c hashmap KEY VALUE N [NAME], c hashtable KEY N [NAME]   integer keys\n"
+    "  clear                     drop every container\n"
+    "  i REF X                   insert a key (set, multiset, heap, trie, maps)\n"
+    "  i REF KEY VALUE           insert a key with a value (maps)\n"
+    "  i REF first|last X, i REF nth POS X, i REF val HANDLE X   sequences\n"
+    "  g REF WORD [A [B]]        get: all count first last nth range value min max\n"
+    "                            rank lt le gt ge lege ltgt min_n max_n equal ...\n"
+    "  s REF WORD [A [B]] NEW    set: overwrite in place (s REF value KEY NEW)\n"
+    "  d REF WORD [A [B]]        delete: all first last nth range equal min ...\n"
+    "  e REF                     erase a container\n"
+    "  k [REF]                   describe every container, or one\n"
+    "  b PATH, r PATH            dump the store to a new file; replace it by one\n"
+    "Types: i08 i16 i32 i64 u08 u16 u32 u64 float double date time datetime string.\n"
+    "Every word, kind and literal: docs/commands.md. Lines starting with '#' are\n"
+    "comments.\n";
+
+enum class print_mode { table, csv, json };
+
+bool parse_mode(std::string_view w, print_mode* m) {
+  if (w == "table") *m = print_mode::table;
+  else if (w == "csv") *m = print_mode::csv;
+  else if (w == "json") *m = print_mode::json;
+  else return false;
+  return true;
+}
 
 struct options {
+  print_mode mode = print_mode::table;
   bool keep_going = false;
   bool time = false;
   bool echo = false;
@@ -131,6 +170,7 @@ outcome run_meta(std::string_view line, options& opt, std::string_view where) {
     return outcome::ok;
   }
   if ((word == ".quit" || word == ".exit") && arg.empty()) return outcome::quit;
+  if (word == ".mode" && parse_mode(arg, &opt.mode)) return outcome::ok;
   if (word == ".time") {
     if (arg == "on" || arg == "off") {
       opt.time = arg == "on";
@@ -146,11 +186,142 @@ outcome run_meta(std::string_view line, options& opt, std::string_view where) {
   return outcome::failed;
 }
 
+// Standard output of the library. The library prints its banner and the
+// messages of init.nos while it loads, before main; this runs earlier still
+// (from .preinit_array) and points standard output at standard error until
+// main points it back, so that standard output carries result sets only.
+int results_fd = -1;
+
+void divert_library_output(int, char**, char**) {
+  results_fd = ::dup(STDOUT_FILENO);
+  if (results_fd >= 0 && ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+    ::close(results_fd);
+    results_fd = -1;
+  }
+}
+__attribute__((section(".preinit_array"), used)) void (*const divert_at_load)(int, char**, char**) =
+    divert_library_output;
+
+// Points standard output at the results (true) or at standard error, where
+// the library's messages belong (false).
+void output_to_results(bool results) {
+  if (results_fd < 0) return;
+  std::fflush(stdout);
+  ::dup2(results ? results_fd : STDERR_FILENO, STDOUT_FILENO);
+}
+
+// A CSV field, quoted when it holds a comma, quote or line break, or is
+// empty (so that a row of one empty field is not a blank line).
+void append_csv_field(std::string& out, std::string_view f) {
+  if (!f.empty() && f.find_first_of(",\"\r\n") == std::string_view::npos) {
+    out += f;
+    return;
+  }
+  out += '"';
+  for (const char c : f) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+}
+
+// Length of the well-formed UTF-8 sequence at the start of s, or 0.
+size_t utf8_length(std::string_view s) {
+  const auto b = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+  const unsigned char c = b(0);
+  size_t n;
+  unsigned char lo = 0x80, hi = 0xBF;  // range of the second byte
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) n = 2;
+  else if (c >= 0xE0 && c <= 0xEF) n = 3, lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
+  else if (c >= 0xF0 && c <= 0xF4) n = 4, lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
+  else return 0;
+  if (s.size() < n || b(1) < lo || b(1) > hi) return 0;
+  for (size_t i = 2; i < n; ++i)
+    if ((b(i) & 0xC0) != 0x80) return 0;
+  return n;
+}
+
+// A JSON string: quote, backslash and control bytes escaped; bytes that are
+// not well-formed UTF-8 become U+FFFD.
+void append_json_string(std::string& out, std::string_view s) {
+  out += '"';
+  while (!s.empty()) {
+    const auto c = static_cast<unsigned char>(s[0]);
+    const size_t n = utf8_length(s);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else if (n == 0) {
+      out += "\\ufffd";
+    } else {
+      out.append(s.data(), n);
+    }
+    s.remove_prefix(n ? n : 1);
+  }
+  out += '"';
+}
+
+void append_json_value(std::string& out, const vox::cell& c) {
+  switch (c.type()) {
+    case vox::value_type::integer: out += c.text(); return;
+    case vox::value_type::floating:
+      // JSON has no infinities or NaN.
+      if (std::isfinite(c.get<double>().value_or(0))) out += c.text();
+      else out += "null";
+      return;
+    default: append_json_string(out, c.text());
+  }
+}
+
+// Writes a result set in the chosen mode. Nothing for a result without
+// columns; CSV gives a header line, JSON one array of row objects per line.
+void write_result(const vox::result& r, print_mode mode) {
+  if (mode == print_mode::table) {
+    r.print();
+    return;
+  }
+  if (r.columns() == 0) return;
+  std::string out;
+  if (mode == print_mode::csv) {
+    for (size_t c = 0; c < r.columns(); ++c) {
+      if (c) out += ',';
+      append_csv_field(out, r.name(c));
+    }
+    out += '\n';
+    for (const vox::row row : r) {
+      for (size_t c = 0; c < r.columns(); ++c) {
+        if (c) out += ',';
+        append_csv_field(out, row[c].text());
+      }
+      out += '\n';
+    }
+  } else {
+    out += '[';
+    for (const vox::row row : r) {
+      out += row.index() ? ",{" : "{";
+      for (size_t c = 0; c < r.columns(); ++c) {
+        if (c) out += ',';
+        append_json_string(out, r.name(c));
+        out += ':';
+        append_json_value(out, row[c]);
+      }
+      out += '}';
+    }
+    out += "]\n";
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::fflush(stdout);
+}
+
 // Runs one line: skips it, handles it as a comment or meta command, or sends
 // it to exec and prints the result.
 outcome run_line(std::string_view line, options& opt, std::string_view where) {
   if (line.empty() || line.front() == '#') return outcome::ok;
-  if (line.front() == '.') return run_meta(line, opt, where);
   if (line.size() > opt.max_line) {
     report_failure(where, line, "line too long");
     return outcome::failed;
@@ -160,12 +331,14 @@ outcome run_line(std::string_view line, options& opt, std::string_view where) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
   }
+  if (line.front() == '.') return run_meta(line, opt, where);
+  output_to_results(false);
   const auto start = std::chrono::steady_clock::now();
-  datas* d = exec(line.data(), static_cast<int32_t>(line.size()));
+  const vox::result r(exec(line.data(), static_cast<int32_t>(line.size())));
   const auto stop = std::chrono::steady_clock::now();
-  if (d) {
-    print(d);
-    del_datas(d);
+  output_to_results(true);
+  if (r) {
+    write_result(r, opt.mode);
   } else {
     report_failure(where, line, "command failed");
   }
@@ -174,7 +347,7 @@ outcome run_line(std::string_view line, options& opt, std::string_view where) {
     const auto us = std::chrono::duration_cast<std::chrono::microseconds>(stop - start).count();
     std::fprintf(stderr, "time: %lld us\n", static_cast<long long>(us));
   }
-  return d ? outcome::ok : outcome::failed;
+  return r ? outcome::ok : outcome::failed;
 }
 
 // Reads lines from a file descriptor, cut at line feeds (the line feed is
@@ -294,6 +467,76 @@ run_result run_script(int fd, const std::string& name, options& opt) {
 }
 
 #if VOX_SHELL_HAVE_EDITLINE
+// Completion: the command word first, then kind and type names after c,
+// sub-command words after g, s and d, position words after i, and the
+// arguments of .mode and .time.
+const char* const command_words[] = {"clear", "create", "get", "set", "insert", "delete", "erase", "k", "b", "r",
+                                     ".help", ".mode", ".time", ".quit", ".exit", nullptr};
+const char* const kind_words[] = {"vector", "list", "deque", "queue", "stack", "heap", "set", "multiset", "map",
+                                  "multimap", "hashmap", "hashtable", "trie", nullptr};
+const char* const type_words[] = {"i08", "i16", "i32", "i64", "u08", "u16", "u32", "u64", "float", "double",
+                                  "date", "time", "datetime", "string", nullptr};
+const char* const get_words[] = {"all", "count", "con_type", "contain", "ucontain", "equal", "first", "first_n",
+                                 "gt", "ge", "lt", "le", "lege", "legt", "ltge", "ltgt", "index", "key_type",
+                                 "val_type", "last", "last_n", "min", "max", "min_n", "max_n", "nth", "pos",
+                                 "pos_n", "pos_p", "rank", "range", "value", "val", nullptr};
+const char* const set_words[] = {"all", "equal", "first", "first_n", "gt", "ge", "lt", "le", "lege", "legt", "ltge",
+                                 "ltgt", "last", "last_n", "min", "max", "min_n", "max_n", "nth", "range", "val",
+                                 "value", nullptr};
+const char* const delete_words[] = {"all", "equal", "first", "first_n", "gt", "ge", "lt", "le", "lege", "legt",
+                                    "ltge", "ltgt", "last", "last_n", "min", "max", "min_n", "max_n", "nth", "pos",
+                                    "range", nullptr};
+const char* const insert_words[] = {"first", "last", "nth", "val", nullptr};
+const char* const mode_words[] = {"table", "csv", "json", nullptr};
+const char* const on_off[] = {"on", "off", nullptr};
+
+const char* const* completion_words = nullptr;
+
+// The words that fit a word starting at byte `start` of the line.
+const char* const* words_for(std::string_view line, size_t start) {
+  std::vector<std::string_view> before;
+  size_t i = 0;
+  while (i < start) {
+    while (i < start && line[i] == ' ') ++i;
+    const size_t b = i;
+    while (i < start && line[i] != ' ') ++i;
+    if (i > b) before.push_back(line.substr(b, i - b));
+  }
+  if (before.empty()) return command_words;
+  const std::string_view first = before[0];
+  const size_t n = before.size();
+  if (first == ".mode") return n == 1 ? mode_words : nullptr;
+  if (first == ".time") return n == 1 ? on_off : nullptr;
+  switch (first[0]) {
+    case 'c':
+      if (n == 1) return kind_words;
+      return n <= 3 ? type_words : nullptr;
+    case 'g': return n == 2 ? get_words : nullptr;
+    case 's': return n == 2 ? set_words : nullptr;
+    case 'd': return n == 2 ? delete_words : nullptr;
+    case 'i': return n == 2 ? insert_words : nullptr;
+    default: return nullptr;
+  }
+}
+
+char* next_completion(const char* text, int state) {
+  static size_t index;
+  if (state == 0) index = 0;
+  if (!completion_words) return nullptr;
+  const size_t len = std::strlen(text);
+  while (const char* w = completion_words[index]) {
+    ++index;
+    if (std::strncmp(w, text, len) == 0) return strdup(w);
+  }
+  return nullptr;
+}
+
+char** complete(const char* text, int start, int) {
+  rl_attempted_completion_over = 1;  // never file names
+  completion_words = words_for(rl_line_buffer ? rl_line_buffer : "", static_cast<size_t>(start));
+  return rl_completion_matches(text, next_completion);
+}
+
 std::string history_path() {
   const char* home = std::getenv("HOME");
   if (!home || !*home) return {};
@@ -303,6 +546,7 @@ std::string history_path() {
 // Interactive loop with line editing and history. A history file that
 // cannot be read or written is ignored.
 void run_interactive(options& opt) {
+  rl_attempted_completion_function = complete;
   using_history();
   stifle_history(1000);
   const std::string hist = opt.history ? history_path() : std::string();
@@ -366,6 +610,12 @@ int parse_options(int argc, char** argv, options& opt) {
       opt.time = true;
     } else if (a == "-e" || a == "--echo") {
       opt.echo = true;
+    } else if (a == "-m" || a == "--mode" || a.starts_with("--mode=")) {
+      const std::string_view value = a.size() > 6 ? a.substr(7) : i + 1 < argc ? std::string_view(argv[++i]) : "";
+      if (!parse_mode(value, &opt.mode)) {
+        std::fprintf(stderr, "vox_shell: --mode needs table, csv or json\n");
+        return 2;
+      }
     } else if (a == "--no-history") {
       opt.history = false;
     } else if (a == "--max-line-bytes" || a.starts_with("--max-line-bytes=")) {
@@ -392,9 +642,8 @@ int parse_options(int argc, char** argv, options& opt) {
   return -1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The shell's work; returns the exit status.
+int run_shell(int argc, char** argv) {
   options opt;
   const int early = parse_options(argc, argv, opt);
   if (early >= 0) return early;
@@ -420,9 +669,18 @@ int main(int argc, char** argv) {
     const run_result r = run_script(fd, is_stdin ? std::string("<stdin>") : name, opt);
     if (!is_stdin) ::close(fd);
     if (r.unreadable) status = 2;
-    else if (r.failed && status == 0) status = 1;
+    else if (r.failed && status == 0 && !opt.keep_going) status = 1;
     if (r.quit || ((r.failed || r.unreadable) && !opt.keep_going)) break;
   }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  output_to_results(true);
+  const int status = run_shell(argc, argv);
   std::fflush(stdout);
+  output_to_results(false);  // the library's "exit!" goes with its other messages
   return status;
 }
