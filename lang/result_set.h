@@ -10,43 +10,119 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
-#include <vector>
+#include <new>
+#include <utility>
 
 #include "lang/scalar.h"
 
-// The exported opaque types, defined here for the library.
-struct datas_cell {
+namespace nosql_db {
+
+// A growable array whose first element lives inside the object: most
+// answers are one column of one cell, and then the whole result set is one
+// heap block. Growth doubles and moves the elements (which must move
+// without throwing); std::bad_alloc leaves the array as it was.
+template <class T>
+class inline_vec {
  public:
-  datas_cell() noexcept = default;
-  datas_cell(const datas_cell& o) : datas_cell() { copy_from(o); }
-  datas_cell(datas_cell&& o) noexcept { take(o); }
-  datas_cell& operator=(const datas_cell& o);
-  datas_cell& operator=(datas_cell&& o) noexcept;
-  ~datas_cell();
+  constexpr inline_vec() noexcept = default;
+  inline_vec(const inline_vec&) = delete;
+  inline_vec& operator=(const inline_vec&) = delete;
+  inline_vec(inline_vec&& o) noexcept { take(o); }
+  inline_vec& operator=(inline_vec&& o) noexcept {
+    if (this != &o) {
+      clear();
+      take(o);
+    }
+    return *this;
+  }
+  ~inline_vec() { clear(); }
 
-  void set_text(std::string_view t);  // throws std::bad_alloc
-  std::string_view text() const noexcept { return {text_ ? text_ : "", static_cast<size_t>(text_len_)}; }
+  uint64_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  T* data() noexcept { return heap_ ? heap_ : reinterpret_cast<T*>(one_); }
+  const T* data() const noexcept { return heap_ ? heap_ : reinterpret_cast<const T*>(one_); }
+  T& operator[](uint64_t i) noexcept { return data()[i]; }
+  const T& operator[](uint64_t i) const noexcept { return data()[i]; }
+  T* begin() noexcept { return data(); }
+  T* end() noexcept { return data() + size_; }
+  const T* begin() const noexcept { return data(); }
+  const T* end() const noexcept { return data() + size_; }
 
-  uint8_t value[11] = {};
+  void reserve(uint64_t n) {
+    if (n > capacity()) grow(n);
+  }
+  T& emplace_back() {
+    if (size_ == capacity()) grow(capacity() * 2);
+    T* p = ::new (data() + size_) T();
+    ++size_;
+    return *p;
+  }
+  void clear() noexcept {
+    T* d = data();
+    for (uint64_t i = 0; i < size_; ++i) d[i].~T();
+    ::operator delete(heap_);
+    heap_ = nullptr;
+    size_ = 0;
+    cap_ = 1;
+  }
 
  private:
-  void copy_from(const datas_cell& o);
-  void take(datas_cell& o) noexcept;
+  uint64_t capacity() const noexcept { return cap_; }
+  void grow(uint64_t n) {
+    if (n > (uint64_t{1} << 58) / sizeof(T)) throw std::bad_alloc();
+    T* fresh = static_cast<T*>(::operator new(n * sizeof(T)));
+    T* d = data();
+    for (uint64_t i = 0; i < size_; ++i) {
+      ::new (fresh + i) T(std::move(d[i]));
+      d[i].~T();
+    }
+    ::operator delete(heap_);
+    heap_ = fresh;
+    cap_ = n;
+  }
+  void take(inline_vec& o) noexcept {
+    size_ = o.size_;
+    cap_ = o.cap_;
+    heap_ = o.heap_;
+    if (!heap_) {
+      T* from = reinterpret_cast<T*>(o.one_);
+      for (uint64_t i = 0; i < size_; ++i) {
+        ::new (reinterpret_cast<T*>(one_) + i) T(std::move(from[i]));
+        from[i].~T();
+      }
+    }
+    o.heap_ = nullptr;
+    o.size_ = 0;
+    o.cap_ = 1;
+  }
 
-  char* text_ = nullptr;  // owned (new[])
-  uint64_t text_len_ = 0;
+  T* heap_ = nullptr;  // null: the elements (at most one) are in one_
+  uint64_t size_ = 0;
+  uint64_t cap_ = 1;
+  alignas(T) unsigned char one_[sizeof(T)];
+};
+
+}  // namespace nosql_db
+
+// The exported opaque types, defined here for the library. A cell holds its
+// value bytes and, for strings, its own copy of the text (short texts
+// inside the cell).
+struct datas_cell {
+  uint8_t value[11] = {};
+  nosql_db::xstring text_;
+
+  void set_text(std::string_view t) { text_.assign(t.data(), t.size()); }  // throws std::bad_alloc
+  std::string_view text() const noexcept { return text_.view(); }
 };
 
 struct datas_col {
-  using type_desc = nosql_db::type_desc;
-  using xstring = nosql_db::xstring;
-  xstring name;
-  type_desc desc = nosql_db::no_type_desc;
-  std::vector<datas_cell> cells;
+  nosql_db::xstring name;
+  nosql_db::type_desc desc = nosql_db::no_type_desc;
+  nosql_db::inline_vec<datas_cell> cells;
 };
 
 struct datas {
-  std::vector<datas_col> cols;
+  nosql_db::inline_vec<datas_col> cols;
 };
 
 namespace nosql_db {

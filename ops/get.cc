@@ -87,8 +87,8 @@ bool get_typed(const adt<K>& c, word w, std::string_view a, std::string_view b, 
       return many(c.get_range(from, to, &list));
     case word::value: {
       if (!key1()) return false;
-      auto values = make_value_list(c.value_type());
-      if (!values) return false;
+      value_list_box values;
+      if (!values.make(c.value_type())) return false;
       if (c.get_value(k1, values->ref())) values->to_column(add_column(out, "", c.val_desc()));
       return true;
     }

@@ -39,9 +39,11 @@ void value_box::set_default(scalar t) {
   });
 }
 
-std::unique_ptr<value_list_sink> make_value_list(scalar t) {
-  return visit_scalar(t, std::unique_ptr<value_list_sink>(), []<class T>(type_tag<T>) -> std::unique_ptr<value_list_sink> {
-    return std::make_unique<typed_value_list<T>>();
+bool value_list_box::make(scalar t) noexcept {
+  return visit_scalar(t, false, [&]<class T>(type_tag<T>) {
+    static_assert(sizeof(typed_value_list<T>) <= sizeof buf_ && alignof(typed_value_list<T>) <= 16);
+    sink_ = ::new (buf_) typed_value_list<T>();
+    return true;
   });
 }
 

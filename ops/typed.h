@@ -45,8 +45,23 @@ class value_list_sink {
   virtual value_list_ref ref() noexcept = 0;
   virtual void to_column(datas_col& col) const = 0;
 };
-// Null for scalar::none.
-std::unique_ptr<value_list_sink> make_value_list(scalar t);
+// A value_list_sink of any value type, built in place (no heap block).
+class value_list_box {
+ public:
+  value_list_box() noexcept = default;
+  value_list_box(const value_list_box&) = delete;
+  value_list_box& operator=(const value_list_box&) = delete;
+  ~value_list_box() {
+    if (sink_) sink_->~value_list_sink();
+  }
+  // Makes an empty list of type t; false for scalar::none.
+  bool make(scalar t) noexcept;
+  value_list_sink* operator->() noexcept { return sink_; }
+
+ private:
+  alignas(16) unsigned char buf_[48];
+  value_list_sink* sink_ = nullptr;
+};
 
 // Appends one cell per element, in order.
 template <class T>
