@@ -170,10 +170,14 @@ class ordered_keys {
   bool erase_key(const K& k) noexcept {
     if (is_nan(k) || t_.empty()) return false;
     bt_path p;
-    bt_seek<K, false, true>(t_, s_, k, &p);
+    bt_seek<K, false, false>(t_, s_, k, &p);
     const bt_pos q = bt_at(p);
     if (!holds(q, k)) return false;
-    if (q.leaf != p.leaf) t_.seek_rank(s_, p.rank, &p);  // the next leaf's first
+    if (q.leaf != p.leaf) {
+      // The next leaf's first element: a path to it by rank.
+      bt_seek<K, false, true>(t_, s_, k, &p);
+      t_.seek_rank(s_, p.rank, &p);
+    }
     t_.erase(s_, p);
     return true;
   }
