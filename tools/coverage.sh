@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Coverage of the library's own sources by every test program: builds with
+# clang's source-based coverage, runs the tests, merges the profiles and
+# prints the per-file and total report (tests, tools, benchmarks and system
+# headers left out). Fails when line coverage is below MIN_LINES percent or
+# branch coverage below MIN_BRANCHES percent.
+#
+#   tools/coverage.sh                 # build dir build/coverage
+#   MIN_LINES=95 MIN_BRANCHES=88 tools/coverage.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${COVERAGE_BUILD:-build/coverage}
+min_lines=${MIN_LINES:-95}
+min_branches=${MIN_BRANCHES:-88}
+llvm_bin=$(ls -d /usr/lib/llvm-*/bin 2>/dev/null | sort -V | tail -n 1)
+profdata=$(command -v llvm-profdata || echo "$llvm_bin/llvm-profdata")
+cov=$(command -v llvm-cov || echo "$llvm_bin/llvm-cov")
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNOSQL_COVERAGE=ON -DNOSQL_WERROR=ON \
+  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang >/dev/null
+ninja -C "$build" -j"$(nproc)"
+rm -rf "$build/profiles"
+mkdir -p "$build/profiles"
+LLVM_PROFILE_FILE="$PWD/$build/profiles/%p-%m.profraw" \
+  ctest --test-dir "$build" --output-on-failure -j"$(nproc)" >"$build/ctest.log" || {
+  tail -n 40 "$build/ctest.log"
+  exit 1
+}
+"$profdata" merge -sparse "$build"/profiles/*.profraw -o "$build/all.profdata"
+
+objects=("$build/libvox_nosql_lib_local_mem.so")
+for t in tests/nosql_tests tests/nosql_oom_tests; do
+  [ -x "$build/$t" ] && objects+=(-object "$build/$t")
+done
+report=$("$cov" report "${objects[@]}" -instr-profile="$build/all.profdata" \
+  -ignore-filename-regex='(^|/)(tests|tools|bench|fuzz|examples|usr)/')
+echo "$report"
+
+# TOTAL  regions missed cover  functions missed cover  lines missed cover  branches missed cover
+read -r lines branches < <(echo "$report" | awk '/^TOTAL/ {gsub("%", ""); print $10, $13}')
+echo "library coverage: lines ${lines}%, branches ${branches}% (floors ${min_lines}% / ${min_branches}%)"
+awk -v l="$lines" -v b="$branches" -v ml="$min_lines" -v mb="$min_branches" \
+  'BEGIN { exit !(l >= ml && b >= mb) }' || { echo "coverage below the floor" >&2; exit 1; }
