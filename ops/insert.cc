@@ -50,9 +50,9 @@ bool insert_cmd(const store& s, const char* line, int64_t len) {
     where = t[3].view();
     what = t[4].view();
   }
-  // A five-token line always names a position word; an empty one (a quoted
-  // empty word) matches no row.
-  if (n == 5 && pos_word.empty()) return false;
+  // An empty position word (a quoted empty word in a five-token line) is
+  // no position: the line inserts by key, or with the default value when
+  // `where` is empty too.
   return with_adt(*c, [&](auto& typed) { return insert_typed(typed, pos_word, where, what); });
 }
 
