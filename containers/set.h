@@ -90,7 +90,17 @@ class ordered_set_adt final : public adt<K> {
   bool get_ge(const K& k, list* out) const override { return report(out, k, true, nullptr, false); }
   bool get_lt(const K& k, list* out) const override { return report_below(out, k, false); }
   bool get_le(const K& k, list* out) const override { return report_below(out, k, true); }
-  bool get_eq(const K& k, list* out) const override { return report(out, k, true, &k, true); }
+  bool get_eq(const K& k, list* out) const override {
+    if constexpr (Multi) {
+      return report(out, k, true, &k, true);
+    } else {
+      read_lock l(this->lock());
+      const bt_pos q = t_.bound(k);
+      out->resize(t_.holds(q, k) ? 1 : 0);
+      if (out->size() == 1) (*out)[0] = ok_t::key(q);
+      return true;
+    }
+  }
   bool get_max_n(uint64_t n, list* out) const override {
     read_lock l(this->lock());
     out->resize(0);

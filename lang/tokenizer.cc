@@ -110,55 +110,43 @@ int split_tokens(const char* line, int64_t len, token (&toks)[max_tokens]) {
     return 1;
   }
   const uint64_t n = static_cast<uint64_t>(len);
+  // A quote can only open a token after a space, so not at the very start.
+  if (line[0] == '"') return 0;
   int count = 0;
-  bool pending = line[0] != ' ';
-  uint64_t start = 0;
-  bool in_quote = false;
-  uint64_t open = 0;
   uint64_t i = 0;
   while (i < n) {
+    // After the sixth token, any byte but the one that ended it is too many.
     if (count == max_tokens) return 0;
-    const char c = line[i];
-    if (in_quote) {
-      if (c == '\\') {
-        const char e = i + 1 < n ? line[i + 1] : 0;
-        i += e == 'u' ? 6 : e == 'U' ? 10 : e == 'x' ? 4 : 2;
-        continue;
-      }
-      if (c == '"') {
-        in_quote = false;
-        token& t = toks[count];
-        t.owned.clear();
-        unescape_into(&t.owned, line + open + 1, i - open - 1);
-        t.text = t.owned.data();
-        t.length = t.owned.size();
-        ++count;
-      }
+    if (line[i] == ' ') {
       ++i;
       continue;
     }
-    if (c == ' ') {
-      if (pending) {
-        toks[count].text = line + start;
-        toks[count].length = i - start;
-        ++count;
-        pending = false;
+    if (line[i] == '"') {
+      // Quoted: up to the closing quote, stepping over escapes whole.
+      uint64_t j = i + 1;
+      for (;;) {
+        while (j < n && line[j] != '"' && line[j] != '\\') ++j;
+        if (j >= n) return 0;  // unterminated
+        if (line[j] == '"') break;
+        const char e = j + 1 < n ? line[j + 1] : 0;
+        j += e == 'u' ? 6 : e == 'U' ? 10 : e == 'x' ? 4 : 2;
       }
-    } else if (c == '"') {
-      if (pending) return 0;
-      open = i;
-      in_quote = true;
-    } else if (!pending) {
-      pending = true;
-      start = i;
+      token& t = toks[count++];
+      t.owned.clear();
+      unescape_into(&t.owned, line + i + 1, j - i - 1);
+      t.text = t.owned.data();
+      t.length = t.owned.size();
+      i = j + 1;
+      continue;
     }
-    ++i;
-  }
-  if (in_quote) return 0;
-  if (pending) {
-    toks[count].text = line + start;
-    toks[count].length = n - start;
+    // Bare: up to a space; a quote inside a bare word is an error.
+    uint64_t j = i + 1;
+    while (j < n && line[j] != ' ' && line[j] != '"') ++j;
+    if (j < n && line[j] == '"') return 0;
+    toks[count].text = line + i;
+    toks[count].length = j - i;
     ++count;
+    i = j + 1;  // past the space that ended it
   }
   return count;
 }

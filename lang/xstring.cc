@@ -71,7 +71,20 @@ void xstring::resize(uint64_t n, char fill) {
 
 int compare_bytes(std::string_view a, std::string_view b) noexcept {
   const size_t n = a.size() < b.size() ? a.size() : b.size();
-  for (size_t i = 0; i < n; ++i) {
+  size_t i = 0;
+  // Eight bytes at a time: read big-endian and flip each byte's top bit,
+  // and unsigned order of the words is signed order of the bytes.
+  for (; i + 8 <= n; i += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y) {
+      x = __builtin_bswap64(x) ^ 0x8080808080808080u;
+      y = __builtin_bswap64(y) ^ 0x8080808080808080u;
+      return x < y ? -1 : 1;
+    }
+  }
+  for (; i < n; ++i) {
     const auto x = static_cast<int8_t>(a[i]);
     const auto y = static_cast<int8_t>(b[i]);
     if (x != y) return x < y ? -1 : 1;
