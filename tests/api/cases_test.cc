@@ -4,6 +4,7 @@
 // A line is a command, " => ", and the answer it must give:
 //   i 0 last 5 =>             succeeds with no column
 //   g 0 all => 1 2 3          one column with these cells
+//   g 0 all => ()             one column with no cells
 //   k 0 => v | 0 | 0x0 | ...  several columns, " | " between them
 //   g 0 nth 9 => !            fails
 //   k 0 =>names skey | vkey   the answer's column names
@@ -60,6 +61,7 @@ std::string answer(const datas& d, bool names) {
       out += col.name.view();
       continue;
     }
+    if (col.cells.empty()) out += "()";
     for (uint64_t r = 0; r < col.cells.size(); ++r) out += (r > 0 ? " " : "") + cell_text(col, col.cells[r]);
   }
   return out;
@@ -104,6 +106,7 @@ TEST_P(Cases, Run) {
     ASSERT_NE(d, nullptr) << "failed";
     if (checked) {
       EXPECT_EQ(answer(*d, names), want);
+      if (std::getenv("NOSQL_CASES_SHOW")) std::printf("%s.cases:%d: %s\n", GetParam().c_str(), number, answer(*d, names).c_str());
     }
   }
 }
