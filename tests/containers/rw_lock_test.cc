@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <thread>
 #include <vector>
@@ -31,7 +32,12 @@ TEST(ThreadsRwLock, WritersExcludeEveryoneReadersShare) {
           ++guarded;
           inside_writers.fetch_sub(1);
         } else {
-          std::shared_lock r(l);
+          // Half the readers count in the lock word, half go through the
+          // table once the run of reads has turned the bias on.
+          std::shared_lock counted(l, std::defer_lock);
+          std::optional<read_guard> biased;
+          if (t % 2) counted.lock();
+          else biased.emplace(l);
           const int n = inside_readers.fetch_add(1) + 1;
           int m = max_readers.load();
           while (n > m && !max_readers.compare_exchange_weak(m, n)) {
@@ -82,6 +88,15 @@ TEST(ThreadsRwLock, WriterIsNotStarvedByOverlappingReaders) {
 
 TEST(ThreadsRwLock, TryLocksRespectHolders) {
   rw_lock l;
+  {
+    // A long run of reads turns the bias on; a reader in the table still
+    // keeps try_lock out, and the writer that gets in turns it off.
+    for (int i = 0; i < 300; ++i) read_guard r(l);
+    read_guard r(l);
+    EXPECT_FALSE(l.try_lock());
+  }
+  ASSERT_TRUE(l.try_lock());
+  l.unlock();
   l.lock_shared();
   EXPECT_TRUE(l.try_lock_shared());
   EXPECT_FALSE(l.try_lock());

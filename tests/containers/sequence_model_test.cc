@@ -1,5 +1,6 @@
 // Long random operation sequences on the deque and the list, checked step by
-// step against std::deque and std::list. NOSQL_LONG=1 runs far more steps.
+// step against std::deque and std::list (NOSQL_LONG=1 runs far more steps),
+// and the deque's freeing and reuse of the blocks a queue-like use consumes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <iterator>
 #include <list>
 #include <random>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -26,6 +28,12 @@ uint64_t steps() {
 template <class M>
 std::vector<int64_t> model_all(const M& m) {
   return std::vector<int64_t>(m.begin(), m.end());
+}
+template <class K>
+std::vector<K> all_of(const adt<K>& c) {
+  elem_array<K> l;
+  EXPECT_TRUE(c.get_all(&l));
+  return std::vector<K>(l.begin(), l.end());
 }
 std::vector<int64_t> adt_all(const adt<int64_t>& c) {
   elem_array<int64_t> l;
@@ -215,6 +223,58 @@ TEST(SequenceModel, ListMatchesStdListWithHandles) {
     }
     ASSERT_EQ(adt_all(l), model_all(m));
   }
+}
+
+// Used as a queue (or a reversed one), a deque frees the blocks it has
+// consumed, and comes back through them correctly.
+TEST(DequeKind, ConsumedBlocksAreFreedAndReallocated) {
+  constexpr int64_t b = 1024;
+  deque_adt<int64_t> d;
+  std::deque<int64_t> model;
+  for (int64_t i = 0; i < 10; ++i) {
+    d.ins_last(i);
+    model.push_back(i);
+  }
+  for (int64_t i = 10; i < 5 * b; ++i) {
+    d.ins_last(i);
+    model.push_back(i);
+    d.del_first();
+    model.pop_front();
+  }
+  // 5 * b - 10 back slots consumed: blocks 0, 1 and 2 are behind the gap.
+  EXPECT_EQ(d.inspect().origin, 5 * b - 10);
+  EXPECT_FALSE(d.has_block(0));
+  EXPECT_FALSE(d.has_block(2));
+  EXPECT_FALSE(d.has_block(4));
+  EXPECT_TRUE(d.has_block(6));  // the gap block
+  EXPECT_TRUE(d.has_block(8));  // the live block
+  // Front insertions reuse the consumed back slots, down through the freed
+  // blocks, and keep the order.
+  for (int64_t i = 0; i < 5 * b; ++i) {
+    d.ins_first(-i);
+    model.push_front(-i);
+  }
+  EXPECT_TRUE(d.has_block(0));
+  EXPECT_EQ(all_of(d), std::vector<int64_t>(model.begin(), model.end()));
+
+  // The mirror image on the front side, with strings.
+  deque_adt<xstring> s;
+  std::deque<std::string> sm;
+  for (int64_t i = 0; i < 3 * b + 5; ++i) {
+    const std::string t = "s" + std::to_string(i);
+    s.ins_first(xstring(t));
+    sm.push_front(t);
+    if (i >= 3) {
+      s.del_last();
+      sm.pop_back();
+    }
+  }
+  EXPECT_FALSE(s.has_block(1));
+  EXPECT_TRUE(s.has_block(5));
+  EXPECT_EQ(s.inspect().origin, -(3 * b + 2));
+  std::vector<std::string> got;
+  for (const xstring& x : all_of(s)) got.emplace_back(x.view());
+  EXPECT_EQ(got, std::vector<std::string>(sm.begin(), sm.end()));
 }
 
 }  // namespace
