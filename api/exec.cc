@@ -16,7 +16,7 @@
 namespace nosql_db {
 namespace {
 
-using shared = std::shared_lock<rw_lock>;
+using shared = read_guard;
 using exclusive = std::unique_lock<rw_lock>;
 
 // Get and set tokenize in the dispatcher: tokens 0..n-1, missing ones empty.

@@ -10,7 +10,7 @@
 
 namespace nosql_db {
 
-using read_lock = std::shared_lock<rw_lock>;
+using read_lock = read_guard;
 using write_lock = std::unique_lock<rw_lock>;
 
 // The common part of every save: kind length, kind word, key type, value
