@@ -92,7 +92,8 @@ class elem_array {
     // Slots of plain types are left unset: every slot is written before it
     // is read, and untouched capacity costs no page of memory.
     T* fresh = std::is_trivially_default_constructible_v<T> ? new T[cap] : new T[cap]();
-    for (uint64_t i = 0; i < cap_; ++i) fresh[i] = std::move(data_[i]);
+    const uint64_t keep = cap_ < cap ? cap_ : cap;  // always cap_ (cap > n > cap_); said for g++'s bounds check
+    for (uint64_t i = 0; i < keep; ++i) fresh[i] = std::move(data_[i]);
     delete[] data_;
     data_ = fresh;
     cap_ = cap;

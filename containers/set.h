@@ -96,8 +96,8 @@ class ordered_set_adt final : public adt<K> {
     } else {
       read_lock l(this->lock());
       const bt_pos q = t_.bound(k);
-      out->resize(t_.holds(q, k) ? 1 : 0);
-      if (out->size() == 1) (*out)[0] = ok_t::key(q);
+      out->clear();
+      if (t_.holds(q, k)) out->push_back(ok_t::key(q));
       return true;
     }
   }
