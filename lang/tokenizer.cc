@@ -3,6 +3,8 @@
 
 #include <array>
 
+#include "lang/failure.h"
+
 namespace nosql_db {
 namespace {
 
@@ -117,7 +119,10 @@ int split_tokens(const char* line, int64_t len, token (&toks)[max_tokens]) {
   uint64_t open = 0;
   uint64_t i = 0;
   while (i < n) {
-    if (count == max_tokens) return 0;
+    if (count == max_tokens) {
+      fail(failure::too_many_words);
+      return 0;
+    }
     const char c = line[i];
     if (in_quote) {
       if (c == '\\') {
@@ -145,7 +150,10 @@ int split_tokens(const char* line, int64_t len, token (&toks)[max_tokens]) {
         pending = false;
       }
     } else if (c == '"') {
-      if (pending) return 0;
+      if (pending) {
+        fail(failure::quote_in_word);
+        return 0;
+      }
       open = i;
       in_quote = true;
     } else if (!pending) {
@@ -154,12 +162,18 @@ int split_tokens(const char* line, int64_t len, token (&toks)[max_tokens]) {
     }
     ++i;
   }
-  if (in_quote) return 0;
+  if (in_quote) {
+    // An escape whose bytes were skipped beyond the last one, or no closing
+    // quote at all.
+    fail(i > n ? failure::escape_past_end : failure::unterminated_quote);
+    return 0;
+  }
   if (pending) {
     toks[count].text = line + start;
     toks[count].length = n - start;
     ++count;
   }
+  if (count == 0) fail(failure::empty_line);  // only spaces
   return count;
 }
 
