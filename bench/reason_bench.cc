@@ -130,13 +130,13 @@ void BM_paired(benchmark::State& st, library* base, library* self, std::string l
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string spec = std::string("without_reasons=") + NOSQL_NO_REASONS_LIB_PATH + ",with_reasons=" + NOSQL_LIB_PATH;
-  if (const char* e = std::getenv("VOX_BENCH_LIBS")) spec = e;
+  std::string wanted = std::string("without_reasons=") + NOSQL_NO_REASONS_LIB_PATH + ",with_reasons=" + NOSQL_LIB_PATH;
+  if (const char* e = std::getenv("VOX_BENCH_LIBS")) wanted = e;
   std::vector<library*> libs;
-  for (size_t pos = 0; pos < spec.size();) {
-    size_t end = spec.find(',', pos);
-    if (end == std::string::npos) end = spec.size();
-    const std::string item = spec.substr(pos, end - pos);
+  for (size_t pos = 0; pos < wanted.size();) {
+    size_t end = wanted.find(',', pos);
+    if (end == std::string::npos) end = wanted.size();
+    const std::string item = wanted.substr(pos, end - pos);
     const size_t eq = item.find('=');
     if (eq == std::string::npos) {
       std::fprintf(stderr, "VOX_BENCH_LIBS: expected label=path, got %s\n", item.c_str());
