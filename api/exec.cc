@@ -6,6 +6,7 @@
 #include <shared_mutex>
 
 #include "api/export.h"
+#include "api/vox_nosql.h"
 #include "catalog/create.h"
 #include "containers/rw_lock.h"
 #include "lang/tokenizer.h"
@@ -23,7 +24,7 @@ using exclusive = std::unique_lock<rw_lock>;
 bool get_or_set(store& s, const char* line, int64_t len, datas* out, bool is_get) {
   token t[max_tokens];
   const int n = split_tokens(line, len, t);
-  if (is_get ? (n < 3 || n > 5) : (n < 4 || n > 6)) return false;
+  if (!(is_get ? token_count_ok(n, 3, 5) : token_count_ok(n, 4, 6))) return false;
   ab_adt* c = resolve_container(s, t[1]);
   if (!c) return false;
   if (is_get) return get_cmd(*c, t[2].view(), t[3].view(), t[4].view(), out);
@@ -35,7 +36,8 @@ bool get_or_set(store& s, const char* line, int64_t len, datas* out, bool is_get
 }  // namespace
 
 bool exec_cmd(store& s, const char* line, int64_t len, datas* out) {
-  if (!line || len == 0) return false;
+  clear_failure();
+  if (!line || len == 0) return fail(failure::empty_line);
   switch (line[0]) {
     case 'g': {
       shared l(s.lock);
@@ -78,7 +80,7 @@ bool exec_cmd(store& s, const char* line, int64_t len, datas* out) {
       return create_container(s, line, len, out);
     }
     default:
-      return false;
+      return fail(failure::unknown_command);
   }
 }
 
@@ -88,16 +90,72 @@ __attribute__((constructor)) static void on_library_load() { start_library(&exec
 }  // namespace nosql_db
 
 NOSQL_EXPORT datas* exec(const char* line, int32_t len) {
-  nosql_db::store* s = nosql_db::global_store();
-  if (!s) return nullptr;
-  try {
-    datas d;
-    if (!nosql_db::exec_cmd(*s, line, len, &d)) return nullptr;
-    // Most commands (insert, set, delete) answer with no columns.
-    if (d.cols.empty()) return nosql_db::empty_result();
-    return new datas(std::move(d));
-  } catch (...) {
-    // Memory exhaustion: the command failed, every lock is released.
+  using namespace nosql_db;
+  store* s = global_store();
+  if (!s) {
+    // Only when there was no memory for the store while the library loaded.
+    fail(failure::out_of_memory);
     return nullptr;
   }
+  try {
+    datas d;
+    if (!exec_cmd(*s, line, len, &d)) return nullptr;
+    // Most commands (insert, set, delete) answer with no columns.
+    if (d.cols.empty()) return empty_result();
+    return new datas(std::move(d));
+  } catch (...) {
+    // Memory exhaustion (the only exception a command raises): the command
+    // failed, every lock is released.
+    fail(failure::out_of_memory);
+    return nullptr;
+  }
+}
+
+// The codes of vox_nosql.h are the library's own.
+#define NOSQL_SAME_CODE(macro, code) static_assert(macro == static_cast<int32_t>(nosql_db::failure::code));
+NOSQL_SAME_CODE(VOX_E_NONE, none)
+NOSQL_SAME_CODE(VOX_E_EMPTY_LINE, empty_line)
+NOSQL_SAME_CODE(VOX_E_UNKNOWN_COMMAND, unknown_command)
+NOSQL_SAME_CODE(VOX_E_TOO_MANY_WORDS, too_many_words)
+NOSQL_SAME_CODE(VOX_E_WORD_COUNT, word_count)
+NOSQL_SAME_CODE(VOX_E_UNTERMINATED_QUOTE, unterminated_quote)
+NOSQL_SAME_CODE(VOX_E_QUOTE_IN_WORD, quote_in_word)
+NOSQL_SAME_CODE(VOX_E_ESCAPE_PAST_END, escape_past_end)
+NOSQL_SAME_CODE(VOX_E_NOT_A_REFERENCE, not_a_reference)
+NOSQL_SAME_CODE(VOX_E_VKEY_OUT_OF_RANGE, vkey_out_of_range)
+NOSQL_SAME_CODE(VOX_E_EMPTY_SLOT, empty_slot)
+NOSQL_SAME_CODE(VOX_E_UNKNOWN_NAME, unknown_name)
+NOSQL_SAME_CODE(VOX_E_UNKNOWN_WORD, unknown_word)
+NOSQL_SAME_CODE(VOX_E_KIND_LACKS_WORD, kind_lacks_word)
+NOSQL_SAME_CODE(VOX_E_PLACEHOLDER, placeholder)
+NOSQL_SAME_CODE(VOX_E_UNKNOWN_KIND, unknown_kind)
+NOSQL_SAME_CODE(VOX_E_UNKNOWN_TYPE, unknown_type)
+NOSQL_SAME_CODE(VOX_E_BAD_ARGUMENT, bad_argument)
+NOSQL_SAME_CODE(VOX_E_REFUSED, refused)
+NOSQL_SAME_CODE(VOX_E_KEY_PRESENT, key_present)
+NOSQL_SAME_CODE(VOX_E_KEY_ABSENT, key_absent)
+NOSQL_SAME_CODE(VOX_E_POSITION_OUT_OF_RANGE, position_out_of_range)
+NOSQL_SAME_CODE(VOX_E_HANDLE_NOT_LIVE, handle_not_live)
+NOSQL_SAME_CODE(VOX_E_EMPTY_CONTAINER, empty_container)
+NOSQL_SAME_CODE(VOX_E_BEYOND_BUCKETS, beyond_buckets)
+NOSQL_SAME_CODE(VOX_E_NAN_KEY, nan_key)
+NOSQL_SAME_CODE(VOX_E_NAME_TAKEN, name_taken)
+NOSQL_SAME_CODE(VOX_E_STORE_FULL, store_full)
+NOSQL_SAME_CODE(VOX_E_FILE_EXISTS, file_exists)
+NOSQL_SAME_CODE(VOX_E_FILE_CREATE, file_create)
+NOSQL_SAME_CODE(VOX_E_FILE_WRITE, file_write)
+NOSQL_SAME_CODE(VOX_E_FILE_OPEN, file_open)
+NOSQL_SAME_CODE(VOX_E_NOT_A_DUMP, not_a_dump)
+NOSQL_SAME_CODE(VOX_E_DUMP_VERSION, dump_version)
+NOSQL_SAME_CODE(VOX_E_DUMP_DAMAGED, dump_damaged)
+NOSQL_SAME_CODE(VOX_E_OUT_OF_MEMORY, out_of_memory)
+NOSQL_SAME_CODE(VOX_E_NOT_SENT, not_sent)
+#undef NOSQL_SAME_CODE
+
+NOSQL_EXPORT int32_t last_error(const char** text, const char** detail, uint64_t* record) {
+  const nosql_db::failure_state& f = nosql_db::thread_failure;
+  if (text) *text = nosql_db::failure_text(f.code);
+  if (detail) *detail = f.code != 0 ? f.detail : "";
+  if (record) *record = f.code != 0 ? f.record : 0;
+  return f.code;
 }

@@ -6,6 +6,8 @@
  * and free it with del_datas(). Buffers returned by as_str() are allocated
  * with malloc() and belong to the caller, who frees them with free().
  *
+ * When exec() returns NULL, last_error() tells the calling thread why.
+ *
  * Every function may be called from any thread. A result set belongs to the
  * caller of exec(); do not free it while another thread reads it.
  * This header is valid C (C99 and later) and C++.
@@ -70,6 +72,71 @@ void as_datetime(uint32_t* year, uint32_t* month, uint32_t* day, uint32_t* hour,
 
 /* Writes the result set to standard output as a text table. */
 void print(const datas* d);
+
+/* Why the calling thread's last exec() failed. Returns its code, below;
+ * VOX_E_NONE when that exec() succeeded or the thread has called none.
+ * Every out pointer may be NULL. The texts are constant, zero-terminated
+ * and valid for the life of the process.
+ *   *text    the code's short English text (the texts below);
+ *   *detail  more about it, or "": for VOX_E_BAD_ARGUMENT the type the
+ *            argument must have ("i32", "u64" for positions, counts and
+ *            handles, ...); for VOX_E_KIND_LACKS_WORD and VOX_E_PLACEHOLDER
+ *            the container's kind; for VOX_E_DUMP_DAMAGED the field that
+ *            is damaged ("record count", "name", "vkey", "kind word",
+ *            "key type", "value type", "capacity", "elements");
+ *   *record  for VOX_E_DUMP_DAMAGED the index, from 0, of the record in
+ *            which the damage was found; otherwise 0.
+ * Nothing else changes the reason: not the accessors, not del_datas(). */
+int32_t last_error(const char** text, const char** detail, uint64_t* record);
+
+/* The codes of last_error(). DO NOT RENUMBER: hosts keep them. New codes
+ * take numbers not used yet. */
+#define VOX_E_NONE 0                   /* no failure */
+/* The line. */
+#define VOX_E_EMPTY_LINE 1             /* the line is empty */
+#define VOX_E_UNKNOWN_COMMAND 2        /* the first byte names no command */
+#define VOX_E_TOO_MANY_WORDS 3         /* the line has more than six words */
+#define VOX_E_WORD_COUNT 4             /* wrong number of words for this command */
+#define VOX_E_UNTERMINATED_QUOTE 5     /* a quoted word has no closing quote */
+#define VOX_E_QUOTE_IN_WORD 6          /* a double quote inside a bare word */
+#define VOX_E_ESCAPE_PAST_END 7        /* an escape runs past the end of the line */
+/* The container reference. */
+#define VOX_E_NOT_A_REFERENCE 10       /* the container reference is neither a vkey nor a quoted name */
+#define VOX_E_VKEY_OUT_OF_RANGE 11     /* the vkey is beyond the slot table */
+#define VOX_E_EMPTY_SLOT 12            /* no container at this vkey */
+#define VOX_E_UNKNOWN_NAME 13          /* no container has this name */
+/* Words, kinds and types. */
+#define VOX_E_UNKNOWN_WORD 20          /* the word matches no sub-command */
+#define VOX_E_KIND_LACKS_WORD 21       /* the container's kind does not answer this word */
+#define VOX_E_PLACEHOLDER 22           /* a placeholder hash container takes no element command */
+#define VOX_E_UNKNOWN_KIND 23          /* no such kind */
+#define VOX_E_UNKNOWN_TYPE 24          /* no such type */
+/* Arguments. */
+#define VOX_E_BAD_ARGUMENT 30          /* an argument cannot be read as the type it needs */
+/* The container's (or the store's) refusals. */
+#define VOX_E_REFUSED 40               /* the container refused the operation */
+#define VOX_E_KEY_PRESENT 41           /* the key is already present */
+#define VOX_E_KEY_ABSENT 42            /* no element matches the key */
+#define VOX_E_POSITION_OUT_OF_RANGE 43 /* the position or count is out of range */
+#define VOX_E_HANDLE_NOT_LIVE 44       /* the handle names no live node of this list */
+#define VOX_E_EMPTY_CONTAINER 45       /* the container is empty */
+#define VOX_E_BEYOND_BUCKETS 46        /* the key lies beyond the buckets */
+#define VOX_E_NAN_KEY 47               /* NaN cannot be a key */
+#define VOX_E_NAME_TAKEN 48            /* another container has this name */
+#define VOX_E_STORE_FULL 49            /* every vkey is in use */
+/* Dump files. */
+#define VOX_E_FILE_EXISTS 50           /* the dump file exists */
+#define VOX_E_FILE_CREATE 51           /* the dump file cannot be created */
+#define VOX_E_FILE_WRITE 52            /* the dump file cannot be written */
+#define VOX_E_FILE_OPEN 53             /* the file cannot be opened */
+#define VOX_E_NOT_A_DUMP 54            /* the file is not a dump file */
+#define VOX_E_DUMP_VERSION 55          /* the dump file's version is not supported */
+#define VOX_E_DUMP_DAMAGED 56          /* the dump file is damaged */
+/* Resources. */
+#define VOX_E_OUT_OF_MEMORY 60         /* out of memory */
+/* Never returned by last_error(): vox_nosql.hpp's own failure for a line it
+ * did not send to exec() because it cannot be built or is too long. */
+#define VOX_E_NOT_SENT 70              /* the line was not sent: it cannot be built or is too long */
 
 #ifdef __cplusplus
 }

@@ -4,7 +4,7 @@
 //
 //   vox::put("users", name, "admin");                    // any bytes in name
 //   vox::result r = vox::runf("g {} value {}", "users", name);
-//   if (!r) { /* the command failed */ }
+//   if (!r) { /* the command failed; r.error().text says why */ }
 //   for (vox::row row : r) std::optional<std::string> v = row[0].get<std::string>();
 //
 // - vox::quote(bytes) makes one quoted word that the command tokenizer reads
@@ -14,6 +14,7 @@
 //   becomes another word, another container or another command.
 // - vox::result owns one result set and frees it (move-only). Typed reads
 //   answer std::nullopt, never garbage, when the column holds another type.
+//   A failed result carries the reason, vox::error.
 // - Nothing here throws, except std::bad_alloc from std::string. Every
 //   function may be called from any thread, as the C functions may.
 #ifndef VOX_NOSQL_HPP
@@ -72,6 +73,29 @@ struct date_time {
   vox::date date;
   time_of_day time;
 };
+
+// Why a command failed: last_error() of the C interface. code is one of the
+// VOX_E_* constants of vox_nosql.h (VOX_E_NONE: no failure), text its
+// constant English text, detail "" or more about it (the type an argument
+// must have, the kind that lacks a word, the damaged field of a dump file),
+// record the index of the damaged record of a dump file. The texts are
+// constant and live as long as the process.
+struct error {
+  std::int32_t code = VOX_E_NONE;
+  std::string_view text = "no failure";
+  std::string_view detail;
+  std::uint64_t record = 0;
+  explicit operator bool() const noexcept { return code != VOX_E_NONE; }
+};
+
+// The reason for the calling thread's last exec(); VOX_E_NONE after a success.
+inline error last_error() noexcept {
+  const char* text = "";
+  const char* detail = "";
+  std::uint64_t record = 0;
+  const std::int32_t code = ::last_error(&text, &detail, &record);
+  return {code, text, detail, record};
+}
 
 // One double-quoted word that the tokenizer decodes to exactly `bytes`:
 // backslash and double quote are escaped, bytes below 0x20 and 0x7f are
@@ -416,18 +440,25 @@ class row {
 };
 
 // The answer of one command: owns the result set and frees it. False when
-// the command failed. A success may have no columns (an insert, or a get
-// that found nothing); a get that found an empty list has a column and no
-// rows.
+// the command failed, and then error() says why. A success may have no
+// columns (an insert, or a get that found nothing); a get that found an
+// empty list has a column and no rows.
 class result {
  public:
   result() noexcept = default;
-  explicit result(datas* d) noexcept : d_(d) {}
-  result(result&& o) noexcept : d_(std::exchange(o.d_, nullptr)) {}
+  // Takes what exec() returned; made right after that exec() on the same
+  // thread, a failed result takes the thread's reason with it.
+  explicit result(datas* d) noexcept : d_(d) {
+    if (!d_) error_ = vox::last_error();
+  }
+  // A failed result for a reason of its own.
+  explicit result(const vox::error& why) noexcept : error_(why) {}
+  result(result&& o) noexcept : d_(std::exchange(o.d_, nullptr)), error_(o.error_) {}
   result& operator=(result&& o) noexcept {
     if (this != &o) {
       ::del_datas(d_);
       d_ = std::exchange(o.d_, nullptr);
+      error_ = o.error_;
     }
     return *this;
   }
@@ -436,6 +467,9 @@ class result {
   ~result() { ::del_datas(d_); }
 
   explicit operator bool() const noexcept { return d_ != nullptr; }
+  // Why the command failed; code VOX_E_NONE for a success (and for a
+  // default-made or moved-from result).
+  const vox::error& error() const noexcept { return error_; }
   std::size_t columns() const noexcept { return static_cast<std::size_t>(::cols_of(d_)); }
   std::size_t rows() const noexcept { return static_cast<std::size_t>(::rows_of(d_)); }
 
@@ -490,25 +524,34 @@ class result {
 
  private:
   datas* d_ = nullptr;
+  vox::error error_;
 };
 
-// Runs one command line as it stands. A failed result for a line that is
-// empty or longer than max_line_bytes.
+namespace detail {
+inline result not_sent() {
+  return result(error{VOX_E_NOT_SENT, "the line was not sent: it cannot be built or is too long", "", 0});
+}
+}  // namespace detail
+
+// Runs one command line as it stands. A line longer than max_line_bytes is
+// not sent: a failed result with the code VOX_E_NOT_SENT.
 inline result run(std::string_view line) {
-  if (line.empty() || line.size() > max_line_bytes) return result();
+  if (line.size() > max_line_bytes) return detail::not_sent();
   return result(::exec(line.data(), static_cast<std::int32_t>(line.size())));
 }
 
-// Runs command(format, args...); a failed result when the line cannot be
-// built.
+// Runs command(format, args...); a failed result with the code
+// VOX_E_NOT_SENT when the line cannot be built.
 template <class... A>
 result runf(std::string_view format, const A&... args) {
   const std::optional<std::string> line = command(format, args...);
-  return line ? run(*line) : result();
+  return line ? run(*line) : detail::not_sent();
 }
 
 // Inserts key with value into a map, multimap or hashmap (the line
-// i REF KEY VALUE) and says whether it was stored.
+// i REF KEY VALUE) and says whether it was stored. When the library refused
+// it, vox::last_error() tells why; put's own refusals (the multimap below,
+// a value that cannot be written as a literal) leave no reason there.
 //
 // An empty string key needs two commands: in the four-word insert an empty
 // quoted key counts as no key (i m "" 5 stores the key 5), so put() inserts

@@ -3,13 +3,16 @@
 // std::set / std::map (rank: libstdc++'s order-statistics tree) and on an
 // in-memory SQLite table (INTEGER PRIMARY KEY, prepared statements,
 // journal off, one transaction per phase), at 100,000 and 1,000,000 random
-// distinct i32 keys. Time per operation; memory per element as resident
-// growth over the count; two threads reading one set against one.
+// distinct i32 keys. The three sides run in alternating batches within one
+// benchmark, and the counters give each side's ns per operation and our
+// ratios (x_std, x_sqlite). Also: memory per element as resident growth
+// over the count, and two threads reading one set against one.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -50,7 +53,7 @@ long rss_after_trim() {
   return rss_bytes();
 }
 
-// ---- the library, through exec ----
+// ---- the three sides ----
 
 datas* run(const char* line, int len) { return exec(line, len); }
 bool ok(const std::string& line) {
@@ -64,206 +67,27 @@ void must(const std::string& line) {
     std::abort();
   }
 }
-
 // "s100000" and the like, built without std::string's operator+ (which
 // trips a false -Wrestrict in g++ 12 at -O3).
-std::string name_of(char kind, int64_t n) {
+std::string name_of(const char* kind, int64_t n) {
   char b[32];
-  return std::string(b, static_cast<size_t>(std::snprintf(b, sizeof b, "%c%lld", kind, static_cast<long long>(n))));
+  return std::string(b, static_cast<size_t>(std::snprintf(b, sizeof b, "%s%lld", kind, static_cast<long long>(n))));
 }
-
-// A container filled with keys 0 .. n-1 inserted in random order, made on
-// first use and kept for every benchmark of that size.
-std::string filled_set(int64_t n) {
-  static std::mutex m;
-  static std::set<int64_t> made;
-  const std::string name = name_of('s', n);
-  std::lock_guard<std::mutex> l(m);
-  if (made.insert(n).second) {
-    must("c set i32 " + name);
-    char line[64];
-    for (int32_t k : shuffled(n)) must(std::string(line, std::snprintf(line, sizeof line, "i \"%s\" %d", name.c_str(), k)));
-  }
-  return name;
-}
-std::string filled_map(int64_t n) {
-  static std::mutex m;
-  static std::set<int64_t> made;
-  const std::string name = name_of('m', n);
-  std::lock_guard<std::mutex> l(m);
-  if (made.insert(n).second) {
-    must("c map i32 string " + name);
-    char line[96];
-    for (int32_t k : shuffled(n))
-      must(std::string(line, std::snprintf(line, sizeof line, "i \"%s\" %d %s", name.c_str(), k, sixteen)));
-  }
-  return name;
-}
-
-void BM_Ours_Insert(benchmark::State& st) {
-  const auto keys = shuffled(st.range(0), 7);
-  size_t i = keys.size();
-  char line[64];
-  for (auto _ : st) {
-    if (i == keys.size()) {
-      st.PauseTiming();
-      ok("e \"ins\"");
-      must("c set i32 ins");
-      i = 0;
-      st.ResumeTiming();
-    }
-    datas* d = run(line, std::snprintf(line, sizeof line, "i \"ins\" %d", keys[i++]));
-    benchmark::DoNotOptimize(d);
-    del_datas(d);
-  }
-  ok("e \"ins\"");
-}
-
-// g NAME WORD K, reading the one cell of the answer.
-template <class Read>
-void query(benchmark::State& st, const std::string& name, const char* word, Read&& read) {
-  const int64_t n = st.range(0);
-  std::mt19937 rng(11);
+// Our container NAME of type TYPES filled with keys 0 .. n-1 in random order
+// (maps: each with a 16-byte string).
+void fill_ours(const std::string& name, const char* types, int64_t n, bool map) {
+  ok("e \"" + name + "\"");
+  must(std::string("c ") + types + " " + name);
   char line[96];
-  for (auto _ : st) {
-    const auto k = static_cast<int32_t>(rng() % n);
-    datas* d = run(line, std::snprintf(line, sizeof line, "g \"%s\" %s %d", name.c_str(), word, k));
-    read(d);
-    del_datas(d);
+  for (int32_t k : shuffled(n)) {
+    const int len = map ? std::snprintf(line, sizeof line, "i \"%s\" %d %s", name.c_str(), k, sixteen)
+                        : std::snprintf(line, sizeof line, "i \"%s\" %d", name.c_str(), k);
+    must(std::string(line, static_cast<size_t>(len)));
   }
 }
-void BM_Ours_Equal(benchmark::State& st) {
-  query(st, filled_set(st.range(0)), "equal", [](datas* d) { benchmark::DoNotOptimize(as_int32(at(0, 0, d))); });
-}
-void BM_Ours_Rank(benchmark::State& st) {
-  query(st, filled_set(st.range(0)), "rank", [](datas* d) { benchmark::DoNotOptimize(as_uint64(at(0, 0, d))); });
-}
-void BM_Ours_MapValue(benchmark::State& st) {
-  query(st, filled_map(st.range(0)), "value", [](datas* d) {
-    char* text;
-    uint64_t len;
-    as_str(&text, &len, at(0, 0, d));
-    benchmark::DoNotOptimize(text);
-    std::free(text);
-  });
-}
-void BM_Ours_Range100(benchmark::State& st) {
-  const int64_t n = st.range(0);
-  const std::string name = filled_set(n);
-  std::mt19937 rng(13);
-  char line[96];
-  int64_t sum = 0;
-  for (auto _ : st) {
-    const auto a = static_cast<int32_t>(rng() % (n - 100));
-    datas* d = run(line, std::snprintf(line, sizeof line, "g \"%s\" lege %d %d", name.c_str(), a, a + 99));
-    for (uint64_t r = 0, rows = rows_of(d); r < rows; ++r) sum += as_int32(at(r, 0, d));
-    del_datas(d);
-  }
-  benchmark::DoNotOptimize(sum);
-}
-// Deletion by key of a tenth of the keys, in random order, then (untimed)
-// their return, so the set stays near its size.
-void BM_Ours_Delete(benchmark::State& st) {
-  const int64_t n = st.range(0);
-  const std::string name = filled_set(n);
-  auto keys = shuffled(n, 17);
-  keys.resize(static_cast<size_t>(n / 10));
-  size_t i = 0;
-  char line[64];
-  for (auto _ : st) {
-    if (i == keys.size()) {
-      st.PauseTiming();
-      for (int32_t k : keys) must(std::string(line, std::snprintf(line, sizeof line, "i \"%s\" %d", name.c_str(), k)));
-      i = 0;
-      st.ResumeTiming();
-    }
-    datas* d = run(line, std::snprintf(line, sizeof line, "d \"%s\" equal %d", name.c_str(), keys[i++]));
-    benchmark::DoNotOptimize(d);
-    del_datas(d);
-  }
-  for (; i > 0; --i) must(std::string(line, std::snprintf(line, sizeof line, "i \"%s\" %d", name.c_str(), keys[i - 1])));
-}
-
-// ---- the standard containers ----
 
 using ranked_set = __gnu_pbds::tree<int32_t, __gnu_pbds::null_type, std::less<int32_t>, __gnu_pbds::rb_tree_tag,
                                     __gnu_pbds::tree_order_statistics_node_update>;
-
-template <class C>
-const C& std_filled(int64_t n) {
-  static std::map<int64_t, std::unique_ptr<C>> made;
-  auto& c = made[n];
-  if (!c) {
-    c = std::make_unique<C>();
-    for (int32_t k : shuffled(n)) {
-      if constexpr (std::is_same_v<C, std::map<int32_t, std::string>>) c->emplace(k, sixteen);
-      else c->insert(k);
-    }
-  }
-  return *c;
-}
-
-void BM_Std_Insert(benchmark::State& st) {
-  const auto keys = shuffled(st.range(0), 7);
-  size_t i = keys.size();
-  auto s = std::make_unique<std::set<int32_t>>();
-  for (auto _ : st) {
-    if (i == keys.size()) {
-      st.PauseTiming();
-      s = std::make_unique<std::set<int32_t>>();
-      i = 0;
-      st.ResumeTiming();
-    }
-    s->insert(keys[i++]);
-  }
-}
-void BM_Std_Equal(benchmark::State& st) {
-  const auto& s = std_filled<std::set<int32_t>>(st.range(0));
-  std::mt19937 rng(11);
-  for (auto _ : st) benchmark::DoNotOptimize(*s.find(static_cast<int32_t>(rng() % st.range(0))));
-}
-void BM_Std_Rank(benchmark::State& st) {
-  const auto& s = std_filled<ranked_set>(st.range(0));
-  std::mt19937 rng(11);
-  for (auto _ : st) benchmark::DoNotOptimize(s.order_of_key(static_cast<int32_t>(rng() % st.range(0))));
-}
-void BM_Std_MapValue(benchmark::State& st) {
-  const auto& m = std_filled<std::map<int32_t, std::string>>(st.range(0));
-  std::mt19937 rng(11);
-  for (auto _ : st) {
-    std::string v = m.find(static_cast<int32_t>(rng() % st.range(0)))->second;
-    benchmark::DoNotOptimize(v.data());
-  }
-}
-void BM_Std_Range100(benchmark::State& st) {
-  const int64_t n = st.range(0);
-  const auto& s = std_filled<std::set<int32_t>>(n);
-  std::mt19937 rng(13);
-  std::vector<int32_t> out;
-  for (auto _ : st) {
-    const auto a = static_cast<int32_t>(rng() % (n - 100));
-    out.assign(s.lower_bound(a), s.upper_bound(a + 99));
-    benchmark::DoNotOptimize(out.data());
-  }
-}
-void BM_Std_Delete(benchmark::State& st) {
-  const int64_t n = st.range(0);
-  auto s = std_filled<std::set<int32_t>>(n);  // a copy of our own
-  auto keys = shuffled(n, 17);
-  keys.resize(static_cast<size_t>(n / 10));
-  size_t i = 0;
-  for (auto _ : st) {
-    if (i == keys.size()) {
-      st.PauseTiming();
-      s.insert(keys.begin(), keys.end());
-      i = 0;
-      st.ResumeTiming();
-    }
-    s.erase(keys[i++]);
-  }
-}
-
-// ---- SQLite in memory ----
 
 struct lite {
   sqlite3* db = nullptr;
@@ -289,126 +113,261 @@ struct stmt {
   stmt(const stmt&) = delete;
   stmt& operator=(const stmt&) = delete;
   ~stmt() { sqlite3_finalize(s); }
+  // Binds the integer parameters, steps through every row calling row(),
+  // resets.
+  template <class Row>
+  void run(std::initializer_list<int32_t> args, Row&& row) {
+    int i = 1;
+    for (int32_t a : args) sqlite3_bind_int(s, i++, a);
+    while (sqlite3_step(s) == SQLITE_ROW) row(s);
+    sqlite3_reset(s);
+  }
 };
-
-void lite_fill(lite& l, int64_t n, bool map) {
-  l.sql("BEGIN");
-  stmt ins{l.prepare(map ? "INSERT INTO t(k, v) VALUES(?, ?)" : "INSERT INTO t(k) VALUES(?)")};
+std::unique_ptr<lite> lite_filled(int64_t n, bool map) {
+  auto l = std::make_unique<lite>(map ? "CREATE TABLE t(k INTEGER PRIMARY KEY, v TEXT)" : "CREATE TABLE t(k INTEGER PRIMARY KEY)");
+  l->sql("BEGIN");
+  stmt ins(l->prepare(map ? "INSERT INTO t(k, v) VALUES(?, ?)" : "INSERT INTO t(k) VALUES(?)"));
   for (int32_t k : shuffled(n)) {
     sqlite3_bind_int(ins.s, 1, k);
     if (map) sqlite3_bind_text(ins.s, 2, sixteen, 16, SQLITE_STATIC);
     if (sqlite3_step(ins.s) != SQLITE_DONE) std::abort();
     sqlite3_reset(ins.s);
   }
-  l.sql("COMMIT");
-}
-lite& lite_filled(int64_t n, bool map) {
-  static std::map<std::pair<int64_t, bool>, std::unique_ptr<lite>> made;
-  auto& l = made[{n, map}];
-  if (!l) {
-    l = std::make_unique<lite>(map ? "CREATE TABLE t(k INTEGER PRIMARY KEY, v TEXT)" : "CREATE TABLE t(k INTEGER PRIMARY KEY)");
-    lite_fill(*l, n, map);
-  }
-  return *l;
+  l->sql("COMMIT");
+  return l;
 }
 
-void BM_Lite_Insert(benchmark::State& st) {
-  const auto keys = shuffled(st.range(0), 7);
-  size_t i = keys.size();
-  std::unique_ptr<lite> l;
-  std::unique_ptr<stmt> ins;
+// Runs the three sides in turn, a batch of operations each per round, so
+// that whatever else the machine does falls on all of them alike; reports
+// each side's time per operation and our ratios to the other two. A side
+// is called with the operation's index and does one operation; `between`
+// runs untimed after each round (to refill what the round used up).
+// Batches divide the key counts, so refills fall between rounds.
+template <class Ours, class Std, class Lite, class Between>
+void paired(benchmark::State& st, int lite_batch, Ours&& ours, Std&& std_side, Lite&& lite_side, Between&& between) {
+  using clock = std::chrono::steady_clock;
+  constexpr int batch = 250;
+  double ns[3] = {0, 0, 0};
+  uint64_t ops = 0, lite_ops = 0;
   for (auto _ : st) {
-    if (i == keys.size()) {
-      st.PauseTiming();
-      if (l) l->sql("COMMIT");
-      ins.reset();
-      l = std::make_unique<lite>("CREATE TABLE t(k INTEGER PRIMARY KEY)");
-      ins = std::make_unique<stmt>(l->prepare("INSERT INTO t(k) VALUES(?)"));
-      l->sql("BEGIN");
-      i = 0;
-      st.ResumeTiming();
-    }
-    sqlite3_bind_int(ins->s, 1, keys[i++]);
-    if (sqlite3_step(ins->s) != SQLITE_DONE) std::abort();
-    sqlite3_reset(ins->s);
+    const auto t0 = clock::now();
+    for (int i = 0; i < batch; ++i) ours(ops + i);
+    const auto t1 = clock::now();
+    for (int i = 0; i < batch; ++i) std_side(ops + i);
+    const auto t2 = clock::now();
+    for (int i = 0; i < lite_batch; ++i) lite_side(lite_ops + i);
+    const auto t3 = clock::now();
+    ns[0] += std::chrono::duration<double, std::nano>(t1 - t0).count();
+    ns[1] += std::chrono::duration<double, std::nano>(t2 - t1).count();
+    ns[2] += std::chrono::duration<double, std::nano>(t3 - t2).count();
+    ops += batch;
+    lite_ops += lite_batch;
+    st.PauseTiming();
+    between(ops, lite_ops);
+    st.ResumeTiming();
   }
-  if (l) l->sql("COMMIT");
-  ins.reset();
+  const double ours_ns = ns[0] / ops, std_ns = ns[1] / ops, lite_ns = ns[2] / lite_ops;
+  st.counters["ours_ns"] = ours_ns;
+  st.counters["std_ns"] = std_ns;
+  st.counters["sqlite_ns"] = lite_ns;
+  st.counters["x_std"] = ours_ns / std_ns;
+  st.counters["x_sqlite"] = ours_ns / lite_ns;
 }
-// One prepared statement with one integer parameter, stepped once per
-// operation inside one transaction; read(stmt) reads the row.
-template <class Read>
-void lite_query(benchmark::State& st, lite& l, const char* sql, Read&& read) {
-  stmt q{l.prepare(sql)};
-  std::mt19937 rng(11);
-  l.sql("BEGIN");
-  for (auto _ : st) {
-    sqlite3_bind_int(q.s, 1, static_cast<int32_t>(rng() % st.range(0)));
-    if (sqlite3_step(q.s) == SQLITE_ROW) read(q.s);
-    sqlite3_reset(q.s);
+template <class Ours, class Std, class Lite>
+void paired(benchmark::State& st, int lite_batch, Ours&& ours, Std&& std_side, Lite&& lite_side) {
+  paired(st, lite_batch, ours, std_side, lite_side, [](uint64_t, uint64_t) {});
+}
+
+// Random keys below n, the same sequence for every side.
+struct key_stream {
+  std::vector<int32_t> k;
+  key_stream(int64_t n, uint32_t seed) : k(1 << 16) {
+    std::mt19937 rng(seed);
+    for (auto& x : k) x = static_cast<int32_t>(rng() % n);
   }
-  l.sql("COMMIT");
-}
-void BM_Lite_Equal(benchmark::State& st) {
-  lite_query(st, lite_filled(st.range(0), false), "SELECT k FROM t WHERE k = ?",
-             [](sqlite3_stmt* s) { benchmark::DoNotOptimize(sqlite3_column_int(s, 0)); });
-}
-void BM_Lite_Rank(benchmark::State& st) {
-  lite_query(st, lite_filled(st.range(0), false), "SELECT count(*) FROM t WHERE k < ?",
-             [](sqlite3_stmt* s) { benchmark::DoNotOptimize(sqlite3_column_int64(s, 0)); });
-}
-void BM_Lite_MapValue(benchmark::State& st) {
-  lite_query(st, lite_filled(st.range(0), true), "SELECT v FROM t WHERE k = ?", [](sqlite3_stmt* s) {
-    benchmark::DoNotOptimize(sqlite3_column_text(s, 0));
-    benchmark::DoNotOptimize(sqlite3_column_bytes(s, 0));
-  });
-}
-void BM_Lite_Range100(benchmark::State& st) {
+  int32_t operator[](uint64_t i) const { return k[i & 0xffff]; }
+};
+
+// ---- insertion: n random distinct keys into an empty container ----
+
+void BM_Insert(benchmark::State& st) {
   const int64_t n = st.range(0);
-  lite& l = lite_filled(n, false);
-  stmt q{l.prepare("SELECT k FROM t WHERE k BETWEEN ? AND ?")};
-  std::mt19937 rng(13);
-  int64_t sum = 0;
-  l.sql("BEGIN");
-  for (auto _ : st) {
-    const auto a = static_cast<int32_t>(rng() % (n - 100));
-    sqlite3_bind_int(q.s, 1, a);
-    sqlite3_bind_int(q.s, 2, a + 99);
-    while (sqlite3_step(q.s) == SQLITE_ROW) sum += sqlite3_column_int(q.s, 0);
-    sqlite3_reset(q.s);
+  const auto keys = shuffled(n, 7);
+  must("c set i32 ins");
+  auto s = std::make_unique<std::set<int32_t>>();
+  auto l = std::make_unique<lite>("CREATE TABLE t(k INTEGER PRIMARY KEY)");
+  auto ins = std::make_unique<stmt>(l->prepare("INSERT INTO t(k) VALUES(?)"));
+  l->sql("BEGIN");
+  char line[64];
+  paired(
+      st, 250,
+      [&](uint64_t i) {
+        datas* d = run(line, std::snprintf(line, sizeof line, "i \"ins\" %d", keys[i % n]));
+        benchmark::DoNotOptimize(d);
+        del_datas(d);
+      },
+      [&](uint64_t i) { s->insert(keys[i % n]); },
+      [&](uint64_t i) { ins->run({keys[i % n]}, [](sqlite3_stmt*) {}); },
+      [&](uint64_t done, uint64_t) {
+        if (done % n != 0) return;  // all n in: start again from empty
+        must("e \"ins\"");
+        must("c set i32 ins");
+        s = std::make_unique<std::set<int32_t>>();
+        l->sql("COMMIT");
+        ins.reset();
+        l = std::make_unique<lite>("CREATE TABLE t(k INTEGER PRIMARY KEY)");
+        ins = std::make_unique<stmt>(l->prepare("INSERT INTO t(k) VALUES(?)"));
+        l->sql("BEGIN");
+      });
+  l->sql("COMMIT");
+  ins.reset();
+  must("e \"ins\"");
+}
+
+// ---- queries on containers of n keys ----
+
+struct filled_sets {
+  std::string name;
+  std::set<int32_t> std_set;
+  ranked_set ranked;
+  std::unique_ptr<lite> l;
+  explicit filled_sets(int64_t n) : name(name_of("s", n)), l(lite_filled(n, false)) {
+    fill_ours(name, "set i32", n, false);
+    for (int32_t k : shuffled(n)) {
+      std_set.insert(k);
+      ranked.insert(k);
+    }
+    l->sql("BEGIN");
   }
-  l.sql("COMMIT");
+  ~filled_sets() {
+    l->sql("COMMIT");
+    ok("e \"" + name + "\"");
+  }
+};
+
+void BM_Equal(benchmark::State& st) {
+  filled_sets f(st.range(0));
+  const key_stream keys(st.range(0), 11);
+  stmt q(f.l->prepare("SELECT k FROM t WHERE k = ?"));
+  char line[96];
+  paired(
+      st, 250,
+      [&](uint64_t i) {
+        datas* d = run(line, std::snprintf(line, sizeof line, "g \"%s\" equal %d", f.name.c_str(), keys[i]));
+        benchmark::DoNotOptimize(as_int32(at(0, 0, d)));
+        del_datas(d);
+      },
+      [&](uint64_t i) { benchmark::DoNotOptimize(*f.std_set.find(keys[i])); },
+      [&](uint64_t i) { q.run({keys[i]}, [](sqlite3_stmt* s) { benchmark::DoNotOptimize(sqlite3_column_int(s, 0)); }); });
+}
+
+// std: libstdc++'s order-statistics tree; SQLite: a count of the smaller
+// keys, which walks them (a few per round only).
+void BM_Rank(benchmark::State& st) {
+  filled_sets f(st.range(0));
+  const key_stream keys(st.range(0), 11);
+  stmt q(f.l->prepare("SELECT count(*) FROM t WHERE k < ?"));
+  char line[96];
+  paired(
+      st, 2,
+      [&](uint64_t i) {
+        datas* d = run(line, std::snprintf(line, sizeof line, "g \"%s\" rank %d", f.name.c_str(), keys[i]));
+        benchmark::DoNotOptimize(as_uint64(at(0, 0, d)));
+        del_datas(d);
+      },
+      [&](uint64_t i) { benchmark::DoNotOptimize(f.ranked.order_of_key(keys[i])); },
+      [&](uint64_t i) { q.run({keys[i]}, [](sqlite3_stmt* s) { benchmark::DoNotOptimize(sqlite3_column_int64(s, 0)); }); });
+}
+
+// The keys a .. a + 99: a range of 100, read cell by cell.
+void BM_Range100(benchmark::State& st) {
+  const int64_t n = st.range(0);
+  filled_sets f(n);
+  const key_stream keys(n - 100, 13);
+  stmt q(f.l->prepare("SELECT k FROM t WHERE k BETWEEN ? AND ?"));
+  std::vector<int32_t> out;
+  int64_t sum = 0;
+  char line[96];
+  paired(
+      st, 250,
+      [&](uint64_t i) {
+        datas* d = run(line, std::snprintf(line, sizeof line, "g \"%s\" lege %d %d", f.name.c_str(), keys[i], keys[i] + 99));
+        for (uint64_t r = 0, rows = rows_of(d); r < rows; ++r) sum += as_int32(at(r, 0, d));
+        del_datas(d);
+      },
+      [&](uint64_t i) {
+        out.assign(f.std_set.lower_bound(keys[i]), f.std_set.upper_bound(keys[i] + 99));
+        for (int32_t x : out) sum += x;
+      },
+      [&](uint64_t i) { q.run({keys[i], keys[i] + 99}, [&](sqlite3_stmt* s) { sum += sqlite3_column_int(s, 0); }); });
   benchmark::DoNotOptimize(sum);
 }
-void BM_Lite_Delete(benchmark::State& st) {
+
+// Deletion by key of a tenth of the keys in random order, each side's
+// deleted keys put back (untimed) once all are gone.
+void BM_Delete(benchmark::State& st) {
   const int64_t n = st.range(0);
-  lite& l = lite_filled(n, false);
-  auto keys = shuffled(n, 17);
-  keys.resize(static_cast<size_t>(n / 10));
-  stmt del{l.prepare("DELETE FROM t WHERE k = ?")};
-  stmt ins{l.prepare("INSERT INTO t(k) VALUES(?)")};
-  auto put_back = [&](size_t upto) {
-    for (size_t j = 0; j < upto; ++j) {
-      sqlite3_bind_int(ins.s, 1, keys[j]);
-      if (sqlite3_step(ins.s) != SQLITE_DONE) std::abort();
-      sqlite3_reset(ins.s);
-    }
-  };
-  size_t i = 0;
-  l.sql("BEGIN");
-  for (auto _ : st) {
-    if (i == keys.size()) {
-      st.PauseTiming();
-      put_back(i);
-      i = 0;
-      st.ResumeTiming();
-    }
-    sqlite3_bind_int(del.s, 1, keys[i++]);
-    if (sqlite3_step(del.s) != SQLITE_DONE) std::abort();
-    sqlite3_reset(del.s);
-  }
-  put_back(i);
-  l.sql("COMMIT");
+  filled_sets f(n);
+  auto gone = shuffled(n, 17);
+  gone.resize(static_cast<size_t>(n / 10));
+  const uint64_t m = gone.size();
+  stmt del(f.l->prepare("DELETE FROM t WHERE k = ?"));
+  stmt put(f.l->prepare("INSERT INTO t(k) VALUES(?)"));
+  char line[96];
+  paired(
+      st, 250,
+      [&](uint64_t i) {
+        datas* d = run(line, std::snprintf(line, sizeof line, "d \"%s\" equal %d", f.name.c_str(), gone[i % m]));
+        benchmark::DoNotOptimize(d);
+        del_datas(d);
+      },
+      [&](uint64_t i) { f.std_set.erase(gone[i % m]); },
+      [&](uint64_t i) { del.run({gone[i % m]}, [](sqlite3_stmt*) {}); },
+      [&](uint64_t done, uint64_t) {
+        if (done % m != 0) return;
+        for (int32_t k : gone) {
+          must(std::string(line, static_cast<size_t>(std::snprintf(line, sizeof line, "i \"%s\" %d", f.name.c_str(), k))));
+          f.std_set.insert(k);
+          put.run({k}, [](sqlite3_stmt*) {});
+        }
+      });
+}
+
+// A map from i32 to a 16-byte string: the value of a key, as a string.
+void BM_MapValue(benchmark::State& st) {
+  const int64_t n = st.range(0);
+  const std::string name = name_of("m", n);
+  fill_ours(name, "map i32 string", n, true);
+  std::map<int32_t, std::string> m;
+  for (int32_t k : shuffled(n)) m.emplace(k, sixteen);
+  auto l = lite_filled(n, true);
+  l->sql("BEGIN");
+  const key_stream keys(n, 11);
+  stmt q(l->prepare("SELECT v FROM t WHERE k = ?"));
+  char line[96];
+  paired(
+      st, 250,
+      [&](uint64_t i) {
+        datas* d = run(line, std::snprintf(line, sizeof line, "g \"%s\" value %d", name.c_str(), keys[i]));
+        char* text;
+        uint64_t len;
+        as_str(&text, &len, at(0, 0, d));
+        benchmark::DoNotOptimize(text);
+        std::free(text);
+        del_datas(d);
+      },
+      [&](uint64_t i) {
+        std::string v = m.find(keys[i])->second;
+        benchmark::DoNotOptimize(v.data());
+      },
+      [&](uint64_t i) {
+        q.run({keys[i]}, [](sqlite3_stmt* s) {
+          benchmark::DoNotOptimize(sqlite3_column_text(s, 0));
+          benchmark::DoNotOptimize(sqlite3_column_bytes(s, 0));
+        });
+      });
+  l->sql("COMMIT");
+  ok("e \"" + name + "\"");
 }
 
 // ---- memory per element after 1,000,000 random inserts ----
@@ -416,9 +375,7 @@ void BM_Lite_Delete(benchmark::State& st) {
 void BM_Mem_OursSetI32(benchmark::State& st) {
   for (auto _ : st) {
     const long before = rss_after_trim();
-    must("c set i32 memset");
-    char line[64];
-    for (int32_t k : shuffled(st.range(0))) must(std::string(line, std::snprintf(line, sizeof line, "i \"memset\" %d", k)));
+    fill_ours("memset", "set i32", st.range(0), false);
     st.counters["bytes_per_elem"] = static_cast<double>(rss_bytes() - before) / static_cast<double>(st.range(0));
     must("e \"memset\"");
   }
@@ -426,10 +383,7 @@ void BM_Mem_OursSetI32(benchmark::State& st) {
 void BM_Mem_OursMapI32Str16(benchmark::State& st) {
   for (auto _ : st) {
     const long before = rss_after_trim();
-    must("c map i32 string memmap");
-    char line[96];
-    for (int32_t k : shuffled(st.range(0)))
-      must(std::string(line, std::snprintf(line, sizeof line, "i \"memmap\" %d %s", k, sixteen)));
+    fill_ours("memmap", "map i32 string", st.range(0), true);
     st.counters["bytes_per_elem"] = static_cast<double>(rss_bytes() - before) / static_cast<double>(st.range(0));
     must("e \"memmap\"");
   }
@@ -453,47 +407,35 @@ void BM_Mem_StdMapI32Str16(benchmark::State& st) {
 void BM_Mem_LiteSetI32(benchmark::State& st) {
   for (auto _ : st) {
     const long before = rss_after_trim();
-    auto l = std::make_unique<lite>("CREATE TABLE t(k INTEGER PRIMARY KEY)");
-    lite_fill(*l, st.range(0), false);
+    auto l = lite_filled(st.range(0), false);
     st.counters["bytes_per_elem"] = static_cast<double>(rss_bytes() - before) / static_cast<double>(st.range(0));
   }
 }
 
-// ---- two readers on one set ----
+// ---- readers on one set: equal through exec from one and two threads ----
 
-void BM_Ours_EqualThreads(benchmark::State& st) {
-  const std::string name = filled_set(1000000);
-  std::mt19937 rng(11 + static_cast<uint32_t>(st.thread_index()));
+void BM_EqualThreads(benchmark::State& st) {
+  static std::once_flag made;
+  std::call_once(made, [] { fill_ours("shared", "set i32", 1000000, false); });
+  const key_stream keys(1000000, 11 + static_cast<uint32_t>(st.thread_index()));
   char line[96];
+  uint64_t i = 0;
   for (auto _ : st) {
-    const auto k = static_cast<int32_t>(rng() % 1000000);
-    datas* d = run(line, std::snprintf(line, sizeof line, "g \"%s\" equal %d", name.c_str(), k));
+    datas* d = run(line, std::snprintf(line, sizeof line, "g \"shared\" equal %d", keys[i++]));
     benchmark::DoNotOptimize(as_int32(at(0, 0, d)));
     del_datas(d);
   }
   st.SetItemsProcessed(st.iterations());
 }
 
-#define SIZES Arg(100000)->Arg(1000000)
-BENCHMARK(BM_Ours_Insert)->SIZES;
-BENCHMARK(BM_Std_Insert)->SIZES;
-BENCHMARK(BM_Lite_Insert)->SIZES;
-BENCHMARK(BM_Ours_Equal)->SIZES;
-BENCHMARK(BM_Std_Equal)->SIZES;
-BENCHMARK(BM_Lite_Equal)->SIZES;
-BENCHMARK(BM_Ours_Rank)->SIZES;
-BENCHMARK(BM_Std_Rank)->SIZES;
-BENCHMARK(BM_Lite_Rank)->SIZES;
-BENCHMARK(BM_Ours_Range100)->SIZES;
-BENCHMARK(BM_Std_Range100)->SIZES;
-BENCHMARK(BM_Lite_Range100)->SIZES;
-BENCHMARK(BM_Ours_Delete)->SIZES;
-BENCHMARK(BM_Std_Delete)->SIZES;
-BENCHMARK(BM_Lite_Delete)->SIZES;
-BENCHMARK(BM_Ours_MapValue)->SIZES;
-BENCHMARK(BM_Std_MapValue)->SIZES;
-BENCHMARK(BM_Lite_MapValue)->SIZES;
-BENCHMARK(BM_Ours_EqualThreads)->Threads(1)->Threads(2)->UseRealTime();
+#define SIZES Arg(100000)->Arg(1000000)->Unit(benchmark::kMicrosecond)
+BENCHMARK(BM_Insert)->SIZES;
+BENCHMARK(BM_Equal)->SIZES;
+BENCHMARK(BM_Rank)->SIZES;
+BENCHMARK(BM_Range100)->SIZES;
+BENCHMARK(BM_Delete)->SIZES;
+BENCHMARK(BM_MapValue)->SIZES;
+BENCHMARK(BM_EqualThreads)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_Mem_OursSetI32)->Arg(1000000)->Iterations(1);
 BENCHMARK(BM_Mem_StdSetI32)->Arg(1000000)->Iterations(1);
 BENCHMARK(BM_Mem_LiteSetI32)->Arg(1000000)->Iterations(1);

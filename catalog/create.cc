@@ -2,6 +2,7 @@
 // that build a container into the next free slot.
 #include "catalog/create.h"
 
+#include "lang/failure.h"
 #include "lang/format.h"
 #include "lang/literal.h"
 #include "lang/tokenizer.h"
@@ -10,11 +11,11 @@ namespace nosql_db {
 
 bool create_one(store& s, kind k, scalar key, scalar value, uint64_t buckets, std::string_view name,
                 datas* out, uint64_t* vkey) {
-  if (s.free_count() == 0) return false;
+  if (s.free_count() == 0) return fail(failure::store_full);
   uint64_t existing;
-  if (!name.empty() && s.find_name(name, &existing)) return false;
+  if (!name.empty() && s.find_name(name, &existing)) return fail(failure::name_taken);
   std::unique_ptr<ab_adt> c = make_container(k, key, value, buckets);
-  if (!c) return false;
+  if (!c) return fail(failure::unknown_type);
   c->set_name(name);
   // Prepare the result before publishing, so a failure leaves no trace.
   const uint64_t v = s.free_head();
@@ -32,38 +33,38 @@ bool create_one(store& s, kind k, scalar key, scalar value, uint64_t buckets, st
 bool create_container(store& s, const char* line, int64_t len, datas* out) {
   token t[max_tokens];
   const int n = split_tokens(line, len, t);
-  if (n < 2) return false;
+  if (!token_count_ok(n, 2, max_tokens)) return false;
   kind k;
-  if (!kind_from_word(t[1].view(), &k)) return false;
+  if (!kind_from_word(t[1].view(), &k)) return fail(failure::unknown_kind);
   std::string_view key_name, val_name = "u08", buckets, name;
   bool has_buckets = false;
   switch (k) {
     case kind::trie:
       if (n == 2) key_name = "string";
       else if (n == 3) key_name = t[2].view();
-      else return false;
+      else return fail(failure::word_count);
       break;
     case kind::vector: case kind::list: case kind::queue: case kind::heap: case kind::deque:
     case kind::multiset: case kind::set: case kind::stack:
-      if (n != 3 && n != 4) return false;
+      if (n != 3 && n != 4) return fail(failure::word_count);
       key_name = t[2].view();
       if (n == 4) name = t[3].view();
       break;
     case kind::hashtable:
-      if (n != 4 && n != 5) return false;
+      if (n != 4 && n != 5) return fail(failure::word_count);
       key_name = t[2].view();
       buckets = t[3].view();
       has_buckets = true;
       if (n == 5) name = t[4].view();
       break;
     case kind::map: case kind::multimap:
-      if (n != 4 && n != 5) return false;
+      if (n != 4 && n != 5) return fail(failure::word_count);
       key_name = t[2].view();
       val_name = t[3].view();
       if (n == 5) name = t[4].view();
       break;
     case kind::hashmap:
-      if (n != 5 && n != 6) return false;
+      if (n != 5 && n != 6) return fail(failure::word_count);
       key_name = t[2].view();
       val_name = t[3].view();
       buckets = t[4].view();
@@ -71,11 +72,11 @@ bool create_container(store& s, const char* line, int64_t len, datas* out) {
       if (n == 6) name = t[5].view();
       break;
     default:
-      return false;
+      return fail(failure::unknown_kind);
   }
   const scalar key = parse_type_name(key_name);
   const scalar value = parse_type_name(val_name);
-  if (key == scalar::none || value == scalar::none) return false;
+  if (key == scalar::none || value == scalar::none) return fail(failure::unknown_type);
   uint64_t v;
   return create_one(s, k, key, value, has_buckets ? parse_size_argument(buckets) : 0, name, out, &v);
 }

@@ -10,13 +10,15 @@
 namespace nosql_db {
 
 // "c KIND T [NAME]", "c map K V [NAME]", "c hashmap K V BUCKETS [NAME]", ...
-// Adds one row (vkey, vkey(hex)) to out. REQUIRES the exclusive store lock.
+// Adds one row (vkey, vkey(hex)) to out; on failure records why. REQUIRES
+// the exclusive store lock.
 bool create_container(store& s, const char* line, int64_t len, datas* out);
 
 // Creation steps shared with the dump reader: takes the vkey at the head of
-// the free list. Fails (false, nothing changed) when no vkey is free, the
-// name is in use, or the kind cannot be built over the types. *vkey gets
-// the new container's vkey. REQUIRES the exclusive store lock.
+// the free list. Fails (false, nothing changed, the reason recorded) when no
+// vkey is free, the name is in use, or the kind cannot be built over the
+// types. *vkey gets the new container's vkey. REQUIRES the exclusive store
+// lock.
 bool create_one(store& s, kind k, scalar key, scalar value, uint64_t buckets, std::string_view name,
                 datas* out, uint64_t* vkey);
 

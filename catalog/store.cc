@@ -6,18 +6,19 @@
 #include <new>
 #include <sys/mman.h>
 
-// Leak checkers scan the heap and globals, not private mappings: tell them
-// that the slot table holds the pointers that keep the containers alive.
-#if defined(__SANITIZE_ADDRESS__)
-#define NOSQL_LEAK_CHECKER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define NOSQL_LEAK_CHECKER 1
-#endif
-#endif
-#ifdef NOSQL_LEAK_CHECKER
-#include <sanitizer/lsan_interface.h>
-#endif
+#include "lang/failure.h"
+
+// Leak checkers scan the heap and the globals, not private mappings. When
+// the process carries LeakSanitizer (an ASan-built host, or this library
+// built with it), tell it that the slot table holds the pointers that keep
+// the containers alive, so that a host that exits without clearing the
+// store gets no leak report. The references are weak: the dynamic loader
+// resolves them to the sanitizer's functions when the process has them,
+// and to null otherwise.
+extern "C" {
+[[gnu::weak]] void __lsan_register_root_region(const void* p, size_t size);
+[[gnu::weak]] void __lsan_unregister_root_region(const void* p, size_t size);
+}
 
 namespace nosql_db {
 namespace {
@@ -55,16 +56,12 @@ store::store() {
     unmap(prev_delta_, slot_count);
     throw std::bad_alloc();
   }
-#ifdef NOSQL_LEAK_CHECKER
-  __lsan_register_root_region(slots_, slot_count * sizeof(ab_adt*));
-#endif
+  if (__lsan_register_root_region) __lsan_register_root_region(slots_, slot_count * sizeof(ab_adt*));
 }
 
 store::~store() {
   clear();
-#ifdef NOSQL_LEAK_CHECKER
-  __lsan_unregister_root_region(slots_, slot_count * sizeof(ab_adt*));
-#endif
+  if (__lsan_unregister_root_region) __lsan_unregister_root_region(slots_, slot_count * sizeof(ab_adt*));
   unmap(slots_, slot_count);
   unmap(next_delta_, slot_count);
   unmap(prev_delta_, slot_count);
@@ -177,14 +174,15 @@ bool store::find_name(std::string_view name, uint64_t* v) const noexcept {
 
 bool find_container_id(const store& s, const token& t, bool is_name, uint64_t* out) noexcept {
   const std::string_view b = t.view();
-  if (is_name) return s.find_name(b, out);
+  if (is_name) return s.find_name(b, out) || fail(failure::unknown_name);
   size_t i = 0;
   uint64_t v = 0;
   const bool hex = b.size() >= 2 && (b[1] == 'x' || b[1] == 'X');
   while (i < b.size() && is_space(b[i])) ++i;
   if (i < b.size() && b[i] == '+') ++i;
   if (hex) {
-    if (i + 1 >= b.size() || b[i] != '0' || (b[i + 1] != 'x' && b[i + 1] != 'X')) return false;
+    if (i + 1 >= b.size() || b[i] != '0' || (b[i + 1] != 'x' && b[i + 1] != 'X'))
+      return fail(failure::not_a_reference);
     i += 2;
     for (; i < b.size(); ++i) {
       const char c = b[i];
@@ -192,14 +190,14 @@ bool find_container_id(const store& s, const token& t, bool is_name, uint64_t* o
       if (c >= '0' && c <= '9') d = static_cast<unsigned>(c - '0');
       else if (c >= 'a' && c <= 'f') d = static_cast<unsigned>(c - 'a' + 10);
       else if (c >= 'A' && c <= 'F') d = static_cast<unsigned>(c - 'A' + 10);
-      else return false;
+      else return fail(failure::not_a_reference);
       // Anything past the slot table fails anyway; saturate instead of wrapping.
       v = v > (UINT64_MAX >> 4) ? UINT64_MAX : v * 16 + d;
     }
   } else {
     for (; i < b.size(); ++i) {
       const char c = b[i];
-      if (c < '0' || c > '9') return false;
+      if (c < '0' || c > '9') return fail(failure::not_a_reference);
       const auto d = static_cast<unsigned>(c - '0');
       v = v > (UINT64_MAX - d) / 10 ? UINT64_MAX : v * 10 + d;
     }
@@ -208,10 +206,13 @@ bool find_container_id(const store& s, const token& t, bool is_name, uint64_t* o
   return true;
 }
 
-ab_adt* resolve_container(const store& s, const token& t) noexcept {
+ab_adt* resolve_container(const store& s, const token& t, uint64_t* vkey) noexcept {
   uint64_t v;
   if (!find_container_id(s, t, t.is_name(), &v)) return nullptr;
-  return s.at(v);
+  ab_adt* c = s.at(v);
+  if (!c) fail(v < store::slot_count ? failure::empty_slot : failure::vkey_out_of_range);
+  else if (vkey) *vkey = v;
+  return c;
 }
 
 }  // namespace nosql_db

@@ -87,10 +87,12 @@ class store {
 // Resolves a container reference: a quoted non-empty name is looked up in
 // the name directory; anything else is read as a decimal or 0x-hexadecimal
 // number (an empty token reads as 0). Only the reading; the caller checks
-// the slot.
+// the slot. False, with the reason recorded, for an unknown name or a token
+// that is no number.
 bool find_container_id(const store& s, const token& t, bool is_name, uint64_t* out) noexcept;
 
-// find_container_id plus the slot check: the container, or null.
-ab_adt* resolve_container(const store& s, const token& t) noexcept;
+// find_container_id plus the slot check: the container (and its vkey in
+// *vkey when vkey is not null), or null with the reason recorded.
+ab_adt* resolve_container(const store& s, const token& t, uint64_t* vkey = nullptr) noexcept;
 
 }  // namespace nosql_db

@@ -12,10 +12,14 @@
 
 #include "vox_nosql.h"
 
-/* Runs one command; returns its result set, or NULL after saying so. */
+/* Runs one command; returns its result set, or NULL after saying why. */
 static datas* run(const char* line) {
   datas* d = exec(line, (int32_t)strlen(line));
-  if (!d) fprintf(stderr, "command failed: %s\n", line);
+  if (!d) {
+    const char* why = NULL;
+    last_error(&why, NULL, NULL); /* this thread's reason, a constant text */
+    fprintf(stderr, "command failed: %s (%s)\n", line, why);
+  }
   return d;
 }
 
@@ -66,9 +70,16 @@ int main(void) {
   print(d);
   del_datas(d);
 
-  /* A failed command gives NULL; del_datas(NULL) is harmless. */
+  /* A failed command gives NULL, and last_error() the reason: here
+   * VOX_E_EMPTY_SLOT. del_datas(NULL) is harmless. */
   d = exec("g 999 all", 9);
-  printf("g 999 all %s\n", d ? "succeeded" : "failed, as expected");
+  if (d) {
+    printf("g 999 all succeeded\n");
+  } else {
+    const char* why = NULL;
+    const int32_t code = last_error(&why, NULL, NULL);
+    printf("g 999 all failed, as expected: %s (code %d)\n", why, (int)code);
+  }
   del_datas(d);
   return 0;
 }

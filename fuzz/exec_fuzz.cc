@@ -1,6 +1,7 @@
 // Fuzz target: arbitrary bytes, split at line feeds, run as command lines
 // against a fresh store. Any crash, leak, hang or sanitizer report is a bug;
-// so is a store whose describe output disagrees with its container count.
+// so is a store whose describe output disagrees with its container count,
+// a failed command without a recorded reason, and a success with one.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include "api/exec.h"
 #include "api/print.h"
 #include "catalog/store.h"
+#include "lang/failure.h"
 
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1:max_allocation_size_mb=4096"; }
 
@@ -32,7 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     while (nl < end && *nl != '\n') ++nl;
     datas d;
     try {
-      if (exec_cmd(*s, p, nl - p, &d)) {
+      const bool ok = exec_cmd(*s, p, nl - p, &d);
+      // Every failure says why, and a success leaves no reason behind.
+      if (ok == (last_failure() != failure::none)) std::abort();
+      if (ok) {
         xstring t;
         render_table(d, &t);  // every answer must be printable
       }

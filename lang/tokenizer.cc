@@ -3,6 +3,8 @@
 
 #include <array>
 
+#include "lang/failure.h"
+
 namespace nosql_db {
 namespace {
 
@@ -111,12 +113,12 @@ int split_tokens(const char* line, int64_t len, token (&toks)[max_tokens]) {
   }
   const uint64_t n = static_cast<uint64_t>(len);
   // A quote can only open a token after a space, so not at the very start.
-  if (line[0] == '"') return 0;
+  if (line[0] == '"') return fail(failure::quote_in_word), 0;
   int count = 0;
   uint64_t i = 0;
   while (i < n) {
     // After the sixth token, any byte but the one that ended it is too many.
-    if (count == max_tokens) return 0;
+    if (count == max_tokens) return fail(failure::too_many_words), 0;
     if (line[i] == ' ') {
       ++i;
       continue;
@@ -126,7 +128,8 @@ int split_tokens(const char* line, int64_t len, token (&toks)[max_tokens]) {
       uint64_t j = i + 1;
       for (;;) {
         while (j < n && line[j] != '"' && line[j] != '\\') ++j;
-        if (j >= n) return 0;  // unterminated
+        // No closing quote, or an escape whose bytes run past the end.
+        if (j >= n) return fail(j > n ? failure::escape_past_end : failure::unterminated_quote), 0;
         if (line[j] == '"') break;
         const char e = j + 1 < n ? line[j + 1] : 0;
         j += e == 'u' ? 6 : e == 'U' ? 10 : e == 'x' ? 4 : 2;
@@ -142,12 +145,13 @@ int split_tokens(const char* line, int64_t len, token (&toks)[max_tokens]) {
     // Bare: up to a space; a quote inside a bare word is an error.
     uint64_t j = i + 1;
     while (j < n && line[j] != ' ' && line[j] != '"') ++j;
-    if (j < n && line[j] == '"') return 0;
+    if (j < n && line[j] == '"') return fail(failure::quote_in_word), 0;
     toks[count].text = line + i;
     toks[count].length = j - i;
     ++count;
     i = j + 1;  // past the space that ended it
   }
+  if (count == 0) fail(failure::empty_line);  // only spaces
   return count;
 }
 

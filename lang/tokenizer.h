@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "lang/failure.h"
 #include "lang/xstring.h"
 
 namespace nosql_db {
@@ -35,9 +36,18 @@ struct token {
 
 // Splits line[0, len) into toks[0..5]. Returns the token count, or 0 on
 // failure (more than six tokens, a quote inside a bare word, an unterminated
-// quote). A len of 0 or less gives one empty token without reading any byte.
-// May throw std::bad_alloc (quoted tokens own their text).
+// quote, a line of spaces only), with the reason recorded. A len of 0 or
+// less gives one empty token without reading any byte. May throw
+// std::bad_alloc (quoted tokens own their text).
 int split_tokens(const char* line, int64_t len, token (&toks)[max_tokens]);
+
+// True when n, a result of split_tokens, lies in [lo, hi]. Otherwise false,
+// with the reason recorded (for 0, the tokenizer has recorded it).
+inline bool token_count_ok(int n, int lo, int hi) noexcept {
+  if (n >= lo && n <= hi) return true;
+  if (n != 0) fail(failure::word_count);
+  return false;
+}
 
 // Appends the decoded bytes of the quoted content [p, p + n) to out.
 void unescape_into(xstring* out, const char* p, uint64_t n);

@@ -49,13 +49,14 @@ void add_row(const describe_cols& cols, uint64_t v, const ab_adt& c) {
 bool describe_cmd(const store& s, const char* line, int64_t len, datas* out) {
   token t[max_tokens];
   const int n = split_tokens(line, len, t);
+  if (!token_count_ok(n, 1, 2)) return false;
   if (n == 2) {
     uint64_t v;
-    if (!find_container_id(s, t[1], t[1].is_name(), &v) || !s.at(v)) return false;
-    add_row(add_columns(out), v, *s.at(v));
+    const ab_adt* c = resolve_container(s, t[1], &v);
+    if (!c) return false;
+    add_row(add_columns(out), v, *c);
     return true;
   }
-  if (n != 1) return false;
   uint64_t left = s.container_count();
   if (left == 0) return true;
   const describe_cols cols = add_columns(out);

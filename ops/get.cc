@@ -31,9 +31,9 @@ bool get_typed(const adt<K>& c, word w, std::string_view a, std::string_view b, 
     if (ok) append_value(add_column(out, "", u64_desc), n);
     return true;
   };
-  auto key1 = [&] { return parse_literal(a, &k1); };
-  auto keys = [&] { return parse_literal(a, &k1) && parse_literal(b, &k2); };
-  auto count1 = [&] { return parse_u64(a, &n); };
+  auto key1 = [&] { return read_arg(a, &k1); };
+  auto keys = [&] { return read_arg(a, &k1) && read_arg(b, &k2); };
+  auto count1 = [&] { return read_arg(a, &n); };
   uint64_t from = 0, to = 0;
 
   switch (w) {
@@ -78,26 +78,27 @@ bool get_typed(const adt<K>& c, word w, std::string_view a, std::string_view b, 
     case word::pos_n:
     case word::pos_p: {
       uint64_t h;
-      if (!parse_u64(a, &h)) return false;
+      if (!read_arg(a, &h)) return false;
       return number(w == word::pos_n ? c.get_next_pos(h, &n) : c.get_prev_pos(h, &n));
     }
     case word::rank: return key1() && number(c.get_rank(k1, &n));
     case word::range:
-      if (!parse_u64(a, &from) || !parse_u64(b, &to)) return false;
+      if (!read_arg(a, &from) || !read_arg(b, &to)) return false;
       return many(c.get_range(from, to, &list));
     case word::value: {
       if (!key1()) return false;
       value_list_box values;
-      if (!values.make(c.value_type())) return false;
+      if (!values.make(c.value_type())) return fail(failure::refused);
       if (c.get_value(k1, values->ref())) values->to_column(add_column(out, "", c.val_desc()));
       return true;
     }
     case word::val: {
       uint64_t h;
-      if (!parse_u64(a, &h)) return false;
+      if (!read_arg(a, &h)) return false;
       return single(c.get_at_pos(h, &one));
     }
-    case word::none: return true;
+    case word::none:
+    case word::key: return true;
   }
   return true;
 }
@@ -105,7 +106,7 @@ bool get_typed(const adt<K>& c, word w, std::string_view a, std::string_view b, 
 }  // namespace
 
 bool get_cmd(const ab_adt& c, std::string_view w, std::string_view a, std::string_view b, datas* out) {
-  if (!takes_element_commands(c)) return false;
+  if (!takes_element_commands(c)) return fail(failure::placeholder, c.kind_name().data());
   const word kind_of_word = classify_get(w);
   return with_adt(c, [&](const auto& typed) { return get_typed(typed, kind_of_word, a, b, out); });
 }

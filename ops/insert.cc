@@ -1,5 +1,6 @@
 // The insert command: one insertion, by key or at a position.
 #include "ops/ops.h"
+#include "ops/refusal.h"
 #include "ops/typed.h"
 
 namespace nosql_db {
@@ -11,20 +12,21 @@ bool insert_typed(adt<K>& c, std::string_view pos_word, std::string_view where, 
   if (pos_word.empty()) {
     value_box value;
     if (!where.empty()) {
-      if (!parse_literal(where, &x) || !value.parse(c.value_type(), what)) return false;
+      if (!read_arg(where, &x) || !value.parse(c.value_type(), what)) return false;
     } else {
-      if (!parse_literal(what, &x)) return false;
+      if (!read_arg(what, &x)) return false;
       value.set_default(c.value_type());
     }
-    return c.ins_key(x, value.ref());
+    return c.ins_key(x, value.ref()) || key_insert_refused(c, x);
   }
   uint64_t p = 0;
+  auto done = [&](bool ok, word row) { return ok || refused(c, change_cmd::insert, row); };
   switch (pos_word[0]) {
-    case 'n': return parse_literal(what, &x) && parse_u64(where, &p) && c.ins_nth(p, x);
-    case 'f': return parse_literal(what, &x) && c.ins_first(x);
-    case 'l': return parse_literal(what, &x) && c.ins_last(x);
-    case 'v': return parse_u64(where, &p) && parse_literal(what, &x) && c.ins_at_pos(p, x);
-    default: return false;
+    case 'n': return read_arg(what, &x) && read_arg(where, &p) && done(c.ins_nth(p, x), word::nth);
+    case 'f': return read_arg(what, &x) && done(c.ins_first(x), word::first);
+    case 'l': return read_arg(what, &x) && done(c.ins_last(x), word::last);
+    case 'v': return read_arg(where, &p) && read_arg(what, &x) && done(c.ins_at_pos(p, x), word::val);
+    default: return fail(failure::unknown_word);
   }
 }
 
@@ -33,9 +35,10 @@ bool insert_typed(adt<K>& c, std::string_view pos_word, std::string_view where, 
 bool insert_cmd(const store& s, const char* line, int64_t len) {
   token t[max_tokens];
   const int n = split_tokens(line, len, t);
-  if (n < 3 || n > 5) return false;
+  if (!token_count_ok(n, 3, 5)) return false;
   ab_adt* c = resolve_container(s, t[1]);
-  if (!c || !takes_element_commands(*c)) return false;
+  if (!c) return false;
+  if (!takes_element_commands(*c)) return fail(failure::placeholder, c->kind_name().data());
   std::string_view pos_word, where, what;
   if (n == 3) {
     what = t[2].view();

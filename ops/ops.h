@@ -1,6 +1,7 @@
 // The element commands (get, set, insert, delete, erase, describe).
 //
-// Each returns true on success; false makes exec() return null. Handlers
+// Each returns true on success; false makes exec() return null, with the
+// reason recorded where the failure was decided (lang/failure.h). Handlers
 // print nothing. Callers hold the store lock in the command's mode: shared
 // for get, set, insert, delete and describe, exclusive for erase.
 #pragma once

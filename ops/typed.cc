@@ -22,10 +22,10 @@ bool value_box::parse(scalar t, std::string_view tok) {
   type_ = t;
   return visit_scalar(t, false, [&]<class T>(type_tag<T>) -> bool {
     if constexpr (std::is_same_v<T, xstring>) {
-      return parse_literal(tok, &str_);
+      return read_arg(tok, &str_);
     } else {
       static_assert(sizeof(T) <= sizeof raw_ && std::is_trivially_copyable_v<T>);
-      return parse_literal(tok, new (raw_) T());
+      return read_arg(tok, new (raw_) T());
     }
   });
 }

@@ -9,6 +9,7 @@
 
 #include "lang/result_set.h"
 #include "containers/container.h"
+#include "lang/failure.h"
 #include "lang/literal.h"
 
 namespace nosql_db {
@@ -23,10 +24,18 @@ bool with_adt(C& c, F&& f) {
   });
 }
 
+// Reads an argument token as T (positions, counts and handles as uint64_t);
+// false, with the reason "not a T" recorded, when the parser rejects it.
+template <class T>
+bool read_arg(std::string_view tok, T* out) {
+  return parse_literal(tok, out) || fail(failure::bad_argument, scalar_traits<T>::name.data());
+}
+
 // One value of any scalar type.
 class value_box {
  public:
-  // Reads tok with the literal parser of type t; false when it rejects.
+  // Reads tok with the literal parser of type t; false, with the reason
+  // recorded, when it rejects.
   bool parse(scalar t, std::string_view tok);
   // Holds the default value of type t.
   void set_default(scalar t);

@@ -12,7 +12,8 @@ namespace nosql_db {
 enum class word {
   none, all, count, con_type, contain, equal, first, first_n, gt, ge, index, key_type, lt, le, last,
   le_ge, le_gt, lt_ge, lt_gt, last_n, min, max, min_n, max_n, nth, pos, pos_n, pos_p, rank, range,
-  ucontain, val_type, value, val
+  ucontain, val_type, value, val,
+  key  // the insert command's insertion by key (no position word)
 };
 
 word classify_get(std::string_view w) noexcept;

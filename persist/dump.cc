@@ -25,8 +25,9 @@
 #include <unistd.h>
 
 #include "catalog/create.h"
-#include "lang/tokenizer.h"
 #include "lang/codec.h"
+#include "lang/failure.h"
+#include "lang/tokenizer.h"
 
 namespace nosql_db {
 namespace {
@@ -46,7 +47,7 @@ bool is_saved(const ab_adt& c) noexcept {
 // False for another token count. *usable is false when the text cannot be
 // a file name (empty, or holding a zero byte).
 bool path_of(const char* line, int64_t len, token (&t)[max_tokens], std::string* path, bool* usable) {
-  if (split_tokens(line, len, t) != 2) return false;
+  if (!token_count_ok(split_tokens(line, len, t), 2, 2)) return false;
   const std::string_view v = t[1].view();
   *usable = !v.empty() && v.find('\0') == std::string_view::npos;
   if (*usable) path->assign(v.data(), v.size());
@@ -173,32 +174,36 @@ bool write_records(const store& s, dump_out& out) {
     out.put_u64(v);
     // A container that cannot write its body would leave a record that the
     // reader misreads: the whole dump fails instead.
-    if (!c->save(out)) return false;
+    if (!c->save(out)) return fail(failure::file_write);
   }
-  return out.flush();
+  return out.flush() || fail(failure::file_write);
 }
 
-// Reads one record and builds its container; false on any damage.
-bool read_record(store& s, dump_in& in) {
+// Reads record i and builds its container; false on any damage, with the
+// damaged field recorded.
+bool read_record(store& s, dump_in& in, uint64_t i) {
+  auto damaged = [i](const char* field) { return fail(failure::dump_damaged, field, i); };
   xstring name;
   uint64_t vkey, kind_len;
-  if (!in.get_text(&name) || !in.get_u64(&vkey)) return false;
+  if (!in.get_text(&name)) return damaged("name");
   // Out of range, or already taken by an earlier record of the file.
-  if (!s.move_to_front(vkey)) return false;
+  if (!in.get_u64(&vkey) || !s.move_to_front(vkey)) return damaged("vkey");
   char word[max_kind_length];
-  if (!in.get_u64(&kind_len) || kind_len > max_kind_length || !in.get_bytes(word, kind_len)) return false;
+  if (!in.get_u64(&kind_len) || kind_len > max_kind_length || !in.get_bytes(word, kind_len))
+    return damaged("kind word");
   kind k;
-  if (!kind_from_word(std::string_view(word, kind_len), &k)) return false;
+  if (!kind_from_word(std::string_view(word, kind_len), &k)) return damaged("kind word");
   type_desc kd, vd;
-  if (!in.get_desc(&kd) || !in.get_desc(&vd)) return false;
-  const scalar key = scalar_of(kd), value = scalar_of(vd);
-  if (key == scalar::none || value == scalar::none) return false;
+  if (!in.get_desc(&kd) || scalar_of(kd) == scalar::none) return damaged("key type");
+  if (!in.get_desc(&vd) || scalar_of(vd) == scalar::none) return damaged("value type");
   uint64_t capacity = 0;
-  if ((k == kind::hashmap || k == kind::hashtable) && !in.get_u64(&capacity)) return false;
+  if ((k == kind::hashmap || k == kind::hashtable) && !in.get_u64(&capacity)) return damaged("capacity");
   uint64_t v;
-  if (!create_one(s, k, key, value, capacity, name.view(), nullptr, &v)) return false;
+  // In a cleared store only a name used by an earlier record stops it.
+  if (!create_one(s, k, scalar_of(kd), scalar_of(vd), capacity, name.view(), nullptr, &v)) return damaged("name");
   ab_adt* c = s.at(v);
-  return v == vkey && c && c->load(in);
+  if (v != vkey || !c) return damaged("vkey");
+  return c->load(in) || damaged("elements");
 }
 
 }  // namespace
@@ -208,35 +213,35 @@ bool write_dump(const store& s, const char* line, int64_t len) {
   std::string path;
   bool usable;
   if (!path_of(line, len, t, &path, &usable)) return false;
-  if (!usable) return false;
+  if (!usable) return fail(failure::file_create);
   struct stat st;
   if (::lstat(path.c_str(), &st) == 0) {
     print_with_path("exists file named %.*s\n", t[1]);
-    return false;
+    return fail(failure::file_exists);
   }
   const std::string dir = dir_of(path);
   temp_file tmp;
   fd_closer fd(tmp.create(dir));
-  if (fd.get() < 0) return false;
+  if (fd.get() < 0) return fail(failure::file_create);
   {
     dump_out out(fd.get());
     if (!write_records(s, out)) return false;
   }
-  if (::fsync(fd.get()) != 0 || !fd.close()) return false;
+  if (::fsync(fd.get()) != 0 || !fd.close()) return fail(failure::file_write);
   switch (link_no_replace(tmp.path(), path)) {
     case link_result::done:
       break;
     case link_result::exists:
       print_with_path("exists file named %.*s\n", t[1]);
-      return false;
+      return fail(failure::file_exists);
     case link_result::failed:
-      return false;
+      return fail(failure::file_create);
   }
   tmp.release();
   if (!sync_dir(dir)) {
     // The name is not durable: take it back so that failure means no file.
     ::unlink(path.c_str());
-    return false;
+    return fail(failure::file_write);
   }
   return true;
 }
@@ -251,7 +256,7 @@ bool read_dump(store& s, const char* line, int64_t len) {
   struct stat st;
   if (raw < 0 || ::fstat(raw, &st) != 0 || !S_ISREG(st.st_mode)) {
     print_with_path("not exists file named %.*s\n", t[1]);
-    return false;
+    return fail(failure::file_open);
   }
   dump_in in(raw, static_cast<uint64_t>(st.st_size));
   char m[sizeof magic];
@@ -259,21 +264,22 @@ bool read_dump(store& s, const char* line, int64_t len) {
   // A file too short to hold the magic and the version byte is not a dump.
   if (!in.get_bytes(m, sizeof m) || std::memcmp(m, magic, sizeof m) != 0 || !in.get_u8(&ver)) {
     print_with_path("the file '%.*s' is not normative vox's struct database binary file!\n", t[1]);
-    return false;
+    return fail(failure::not_a_dump);
   }
   if (ver != version) {
     print_with_path("the vox's struct database binary file '%.*s' is unsupport verion!\n", t[1]);
-    return false;
+    return fail(failure::dump_version);
   }
   clear_store(s);
   try {
     uint64_t n;
-    bool ok = in.get_u64(&n);
-    for (uint64_t i = 0; ok && i < n; ++i) ok = read_record(s, in);
+    bool ok = in.get_u64(&n) || fail(failure::dump_damaged, "record count", 0);
+    for (uint64_t i = 0; ok && i < n; ++i) ok = read_record(s, in, i);
     if (ok) return true;
   } catch (const std::bad_alloc&) {
     // A capacity or body that memory cannot hold: the read fails like any
-    // other damage.
+    // other damage, but for its own reason.
+    fail(failure::out_of_memory);
   }
   clear_store(s);
   return false;

@@ -21,7 +21,8 @@ bool write_dump(const store& s, const char* line, int64_t len);
 // wrong magic or version: a message, false, the store untouched. Any later
 // damage (short file, unknown kind word or type, duplicate name or vkey,
 // vkey out of range, a body that does not load, memory exhaustion): false
-// with the store empty. REQUIRES the exclusive store lock.
+// with the store empty, the damaged field and record recorded as the
+// reason. REQUIRES the exclusive store lock.
 bool read_dump(store& s, const char* line, int64_t len);
 
 }  // namespace nosql_db

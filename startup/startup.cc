@@ -10,6 +10,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "lang/failure.h"
 #include "lang/result_set.h"
 
 namespace nosql_db {
@@ -74,6 +75,8 @@ void start_library(line_runner run) noexcept {
     return;  // no memory for the slot table: every exec fails
   }
   load_init_script(*s, run);
+  // The host's first exec starts with no reason left over from the script.
+  clear_failure();
   g_store.store(s, std::memory_order_release);
 }
 

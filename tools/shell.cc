@@ -71,7 +71,8 @@ const char usage_text[] =
     "own meta commands (.help lists them) and never reach the library.\n"
     "\n"
     "A failed command prints \"error: command failed: <line>\" on standard error\n"
-    "(prefixed with file:line in scripts).\n"
+    "(prefixed with file:line in scripts), then \"reason N: <why>\" with the\n"
+    "library's code N for the failure (docs/commands.md lists the codes).\n"
     "\n"
     "Exit status: 0 when every command succeeded, 1 when a command failed (or a\n"
     "line was too long, or a meta command was unknown) unless --keep-going was\n"
@@ -147,6 +148,18 @@ void report_failure(std::string_view where, std::string_view line, const char* w
   if (!where.empty()) std::fprintf(stderr, "%.*s: ", static_cast<int>(where.size()), where.data());
   std::fprintf(stderr, "error: %s: ", what);
   write_shown(stderr, line);
+  std::fputc('\n', stderr);
+}
+
+// The line after a failed command: "reason CODE: TEXT", then in parentheses
+// the detail (a type, a kind, a damaged field) and a damaged record's index.
+void report_reason(const vox::error& e) {
+  std::fprintf(stderr, "reason %d: %.*s", static_cast<int>(e.code), static_cast<int>(e.text.size()), e.text.data());
+  if (!e.detail.empty()) {
+    std::fprintf(stderr, " (%.*s", static_cast<int>(e.detail.size()), e.detail.data());
+    if (e.code == VOX_E_DUMP_DAMAGED) std::fprintf(stderr, ", record %llu", static_cast<unsigned long long>(e.record));
+    std::fputc(')', stderr);
+  }
   std::fputc('\n', stderr);
 }
 
@@ -341,6 +354,7 @@ outcome run_line(std::string_view line, options& opt, std::string_view where) {
     write_result(r, opt.mode);
   } else {
     report_failure(where, line, "command failed");
+    report_reason(r.error());
   }
   if (opt.time) {
     std::fflush(stdout);

@@ -111,6 +111,19 @@ TEST(CppApi, CommandRefusesLinesThatWouldMeanSomethingElse) {
   for (const row& r : rows) EXPECT_EQ(r.got, r.want);
 }
 
+TEST(CppApi, FailedResultsSayWhy) {
+  ASSERT_TRUE(vox::run("c set i32 why"));
+  vox::result bad = vox::runf("i {} {}", "why", "x");
+  EXPECT_EQ(bad.error().code, VOX_E_BAD_ARGUMENT);
+  EXPECT_EQ(bad.error().detail, "i32");
+  const vox::result kept = std::move(bad);  // the reason travels with the result
+  EXPECT_EQ(kept.error().text, "an argument cannot be read as the type it needs");
+  EXPECT_EQ(vox::runf("g {} all", "").error().code, VOX_E_NOT_SENT);  // never built
+  const vox::result ok = vox::run("g \"why\" count");
+  EXPECT_FALSE(ok.error());
+  EXPECT_FALSE(vox::last_error());
+}
+
 TEST(CppApi, TypedReadsAnswerOnlyForTheirType) {
   ASSERT_TRUE(vox::run("c map u16 double tr"));
   ASSERT_TRUE(vox::put("tr", 300, 2.5));

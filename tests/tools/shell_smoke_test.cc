@@ -84,7 +84,7 @@ TEST_F(ShellSmoke, ScriptsRunWithTheDocumentedLinePolicy) {
        "# a comment\n\nc vector i32 v\n\n# i 0 last 1\ni 0 last 42\ng 0 all\n", 0, {"| 42 |"}, {"| 1 |"}, {}},
       {"a last line without a line feed runs", "", "c vector i32 v\ni 0 last 42\ng 0 all", 0, {"| 42 |"}, {}, {}},
       {"the first failure stops the script", "", "c vector i32 v\nnonsense line\ni 0 last 42\ng 0 all\n", 1, {},
-       {"| 42 |"}, {"script.nos:2: error: command failed: nonsense line"}},
+       {"| 42 |"}, {"script.nos:2: error: command failed: nonsense line\nreason 2: the first byte names no command\n"}},
       {"--keep-going runs on and succeeds", "--keep-going",
        "c vector i32 v\nnonsense line\ni 0 last 42\ng 0 all\n", 0, {"| 42 |"}, {},
        {"script.nos:2: error: command failed: nonsense line"}},
