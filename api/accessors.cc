@@ -18,7 +18,7 @@ T read_value(const datas_cell* c) {
 }  // namespace
 
 NOSQL_EXPORT void del_datas(datas* d) {
-  if (d != nosql_db::empty_result()) delete d;
+  if (d && d != nosql_db::empty_result()) nosql_db::free_result(d);
 }
 
 NOSQL_EXPORT uint64_t cols_of(const datas* d) { return d ? d->cols.size() : 0; }

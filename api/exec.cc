@@ -102,7 +102,7 @@ NOSQL_EXPORT datas* exec(const char* line, int32_t len) {
     if (!exec_cmd(*s, line, len, &d)) return nullptr;
     // Most commands (insert, set, delete) answer with no columns.
     if (d.cols.empty()) return empty_result();
-    return new datas(std::move(d));
+    return keep_result(std::move(d));
   } catch (...) {
     // Memory exhaustion (the only exception a command raises): the command
     // failed, every lock is released.

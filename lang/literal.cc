@@ -26,6 +26,19 @@ int digit_value(char c, unsigned base) {
 // Returns false when the parse does not end at the token's end.
 bool scan_integer(std::string_view t, bool allow_minus, uint64_t pos_limit, uint64_t neg_limit,
                   bool* negative, uint64_t* magnitude, bool* overflow) {
+  // Most numbers on a command line are plain decimals: up to 18 digits
+  // without a sign or a leading zero cannot overflow 64 bits.
+  if (!t.empty() && t.size() <= 18 && t[0] >= '1' && t[0] <= '9') {
+    uint64_t v = 0;
+    size_t k = 0;
+    for (; k < t.size() && t[k] >= '0' && t[k] <= '9'; ++k) v = v * 10 + static_cast<uint64_t>(t[k] - '0');
+    if (k == t.size()) {
+      *negative = false;
+      *overflow = v > pos_limit;
+      *magnitude = *overflow ? 0 : v;
+      return true;
+    }
+  }
   size_t i = 0;
   while (i < t.size() && is_space(t[i])) ++i;
   *negative = false;

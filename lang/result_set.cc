@@ -15,6 +15,30 @@ datas* empty_result() noexcept {
   return shared;
 }
 
+namespace {
+
+// One spare result-set block per thread, freed when the thread ends.
+struct spare_block {
+  void* p = nullptr;
+  ~spare_block() { ::operator delete(p); }
+};
+thread_local spare_block spare [[gnu::tls_model("initial-exec")]];
+
+}  // namespace
+
+datas* keep_result(datas&& d) {
+  void* mem = spare.p;
+  if (mem) spare.p = nullptr;
+  else mem = ::operator new(sizeof(datas));
+  return ::new (mem) datas(std::move(d));
+}
+
+void free_result(datas* d) noexcept {
+  d->~datas();
+  if (!spare.p) spare.p = d;
+  else ::operator delete(d);
+}
+
 datas_col& add_column(datas* d, std::string_view name, type_desc desc) {
   datas_col& c = d->cols.emplace_back();
   c.name.assign(name.data(), name.size());

@@ -130,6 +130,12 @@ namespace nosql_db {
 // The result set of every success without columns: shared, never freed.
 datas* empty_result() noexcept;
 
+// A result set handed to the host, and its release. Each thread keeps the
+// block of the last one it released for the next it makes, so a host that
+// frees each answer before asking again allocates nothing for it.
+datas* keep_result(datas&& d);  // throws std::bad_alloc
+void free_result(datas* d) noexcept;
+
 // Appends a column with the given name and descriptor; returns it.
 datas_col& add_column(datas* d, std::string_view name, type_desc desc);
 

@@ -10,9 +10,25 @@ constexpr type_desc u64_desc = scalar_traits<uint64_t>::desc;
 constexpr type_desc u08_col_desc = scalar_traits<uint8_t>::desc;
 constexpr type_desc text_desc = scalar_traits<xstring>::desc;
 
+// The list a get fills, kept per thread and key type so that answers of a
+// few elements allocate nothing; one that grew large is let go afterwards.
+template <class K>
+struct scratch_list {
+  elem_array<K>& l;
+  scratch_list() noexcept : l(slot()) { l.clear(); }
+  ~scratch_list() {
+    if (l.capacity() > 4096) l = elem_array<K>();
+  }
+  static elem_array<K>& slot() noexcept {
+    thread_local elem_array<K> list [[gnu::tls_model("initial-exec")]];
+    return list;
+  }
+};
+
 template <class K>
 bool get_typed(const adt<K>& c, word w, std::string_view a, std::string_view b, datas* out) {
-  elem_array<K> list;
+  scratch_list<K> scratch;
+  elem_array<K>& list = scratch.l;
   K one{};
   uint64_t n = 0;
   K k1{}, k2{};
