@@ -35,52 +35,34 @@ bool get_or_set(store& s, const char* line, int64_t len, datas* out, bool is_get
 
 }  // namespace
 
+// f() under the store lock, shared or exclusive.
+template <class F>
+bool under_shared(store& s, F&& f) {
+  shared l(s.lock);
+  return f();
+}
+template <class F>
+bool under_exclusive(store& s, F&& f) {
+  exclusive l(s.lock);
+  return f();
+}
+
 bool exec_cmd(store& s, const char* line, int64_t len, datas* out) {
   clear_failure();
   if (!line || len == 0) return fail(failure::empty_line);
   switch (line[0]) {
-    case 'g': {
-      shared l(s.lock);
-      return get_or_set(s, line, len, out, true);
-    }
-    case 's': {
-      shared l(s.lock);
-      return get_or_set(s, line, len, out, false);
-    }
-    case 'k': {
-      shared l(s.lock);
-      return describe_cmd(s, line, len, out);
-    }
-    case 'i': {
-      shared l(s.lock);
-      return insert_cmd(s, line, len);
-    }
-    case 'd': {
-      shared l(s.lock);
-      return delete_cmd(s, line, len);
-    }
-    case 'e': {
-      exclusive l(s.lock);
-      return erase_cmd(s, line, len, out);
-    }
-    case 'r': {
-      exclusive l(s.lock);
-      return read_dump(s, line, len);
-    }
-    case 'b': {
-      shared l(s.lock);
-      return write_dump(s, line, len);
-    }
-    case 'c': {
-      exclusive l(s.lock);
-      if (len == 5) {
-        clear_store(s);
-        return true;
-      }
-      return create_container(s, line, len, out);
-    }
-    default:
-      return fail(failure::unknown_command);
+    case 'g': return under_shared(s, [&] { return get_or_set(s, line, len, out, true); });
+    case 's': return under_shared(s, [&] { return get_or_set(s, line, len, out, false); });
+    case 'k': return under_shared(s, [&] { return describe_cmd(s, line, len, out); });
+    case 'i': return under_shared(s, [&] { return insert_cmd(s, line, len); });
+    case 'd': return under_shared(s, [&] { return delete_cmd(s, line, len); });
+    case 'e': return under_exclusive(s, [&] { return erase_cmd(s, line, len, out); });
+    case 'r': return under_exclusive(s, [&] { return read_dump(s, line, len); });
+    case 'b': return under_shared(s, [&] { return write_dump(s, line, len); });
+    case 'c':
+      // Any five-byte line that begins with c clears the store.
+      return under_exclusive(s, [&] { return len == 5 ? (clear_store(s), true) : create_container(s, line, len, out); });
+    default: return fail(failure::unknown_command);
   }
 }
 

@@ -261,7 +261,8 @@ void bt_tree::erase(const bt_shape& s, bt_path& p) noexcept {
   }
 
   // Walk up from the leaf while a node is empty or below half full.
-  // `emptied`: x is an inner node whose only child went.
+  // `emptied`: x is an inner node whose only child went. (The root never
+  // empties this way: at rest it has two children, or is the leaf.)
   bt_node* x = leaf;
   bool emptied = false;
   int d = p.depth;
@@ -304,10 +305,6 @@ void bt_tree::erase(const bt_shape& s, bt_path& p) noexcept {
     break;
   }
 
-  if (d == 0 && emptied) {  // every node up to the root emptied
-    free_node(x);
-    root_ = nullptr;
-  }
   // The root: an empty leaf goes; an inner root with one child gives way
   // to it.
   if (root_ && root_->leaf && root_->n == 0) {

@@ -161,7 +161,7 @@ class bt_tree {
 struct bt_no_value {};
 
 template <class T>
-constexpr uint32_t bt_size_of() {
+consteval uint32_t bt_size_of() {
   if constexpr (std::is_same_v<T, bt_no_value>) return 0;
   else return sizeof(T);
 }
@@ -178,7 +178,7 @@ void bt_copy(void* dst, const void* src) {
 
 // The layout of a tree of keys K and values V within bt_node_bytes.
 template <class K, class V>
-constexpr bt_shape bt_shape_of() {
+consteval bt_shape bt_shape_of() {
   constexpr uint32_t ks = sizeof(K);
   constexpr uint32_t vs = bt_size_of<V>();
   static_assert(ks <= bt_max_elem && vs <= bt_max_elem);

@@ -9,7 +9,7 @@ namespace nosql_db {
 namespace {
 
 // Simple escapes for the bytes 0x20..0x77; '!' marks "no simple escape".
-constexpr std::array<char, 0x58> make_escape_table() {
+consteval std::array<char, 0x58> make_escape_table() {
   std::array<char, 0x58> t{};
   for (auto& c : t) c = '!';
   t['"' - 0x20] = '"';

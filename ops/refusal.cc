@@ -30,7 +30,7 @@ using table = std::array<row, word_rows>;
 constexpr failure empty = failure::empty_container, position = failure::position_out_of_range,
                   handle = failure::handle_not_live, absent = failure::key_absent, present = failure::key_present;
 
-constexpr table make_insert() {
+consteval table make_insert() {
   table t{};
   t[int(word::key)] = {heap | keyed | trie};  // decided by key_insert_refused
   t[int(word::first)] = {sequences};
@@ -40,7 +40,7 @@ constexpr table make_insert() {
   return t;
 }
 
-constexpr table make_set() {
+consteval table make_set() {
   table t{};
   t[int(word::all)] = {sequences | que | stk, empty};
   t[int(word::equal)] = {keyed, empty};
@@ -64,7 +64,7 @@ constexpr table make_set() {
   return t;
 }
 
-constexpr table make_delete() {
+consteval table make_delete() {
   table t{};
   t[int(word::all)] = {every};
   t[int(word::equal)] = {keyed, empty, absent};

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "test_util.h"
+#include "tests/containers/dump_io.h"
 #include "containers/map.h"
 #include "containers/set.h"
 
@@ -277,6 +278,46 @@ TEST(OrderedTree, OrderedInsertionPacksLeaves) {
     EXPECT_TRUE(s.verify());
     EXPECT_EQ(s.leaves(), (100000 + cap - 1) / cap);
   }
+}
+
+// A dump body read back builds the tree from the bottom up with full
+// leaves, whatever shape the saved tree had; a hand-made body out of order
+// still goes in, element by element, by the insertion rules.
+TEST(OrderedTree, ReadingADumpPacksLeaves) {
+  multiset_adt<int32_t> s(u08_desc), back(u08_desc);
+  for (int32_t i = 0; i < 20000; ++i) ASSERT_TRUE(s.ins_key((i * 7919) % 5000, u8_ref));
+  const std::string body = test::saved(s).substr(8 + 8 + 6);  // after kind word and types
+  ASSERT_TRUE(test::load_from(back, body));
+  EXPECT_TRUE(back.verify());
+  EXPECT_EQ(back.leaves(), (20000 + 119) / 120u);
+  EXPECT_EQ(all_of(back), all_of(s));
+
+  set_adt<int32_t> hand(u08_desc);
+  std::string out_of_order = test::le<uint64_t>(6);
+  for (int32_t k : {5, 3, 9, 3, 1, 5}) out_of_order += test::le(k);
+  ASSERT_TRUE(test::load_from(hand, out_of_order));
+  EXPECT_EQ(all_of(hand), (vi{1, 3, 5, 9}));
+  EXPECT_TRUE(hand.verify());
+}
+
+// Entries with string keys and values make the narrowest nodes (10 to a
+// leaf, 13 children to an inner node), so 5,000 of them stand four levels
+// high, and scattered removals rebalance inner nodes from both sides.
+TEST(OrderedTree, FourLevelsOfStrings) {
+  map_adt<xstring, xstring> m;
+  constexpr int n = 5000;
+  for (int i = 0; i < n; ++i) {
+    const xstring v = skey(i);
+    ASSERT_TRUE(m.ins_key(skey((i * 7919) % n), value_ref{scalar::string, &v}));
+  }
+  EXPECT_GE(m.height(), 3);
+  for (int i = 0; i < n; ++i) {
+    ASSERT_TRUE(m.del_eq(skey((i * 4099) % n)));
+    if (i % 16 == 0) {
+      ASSERT_TRUE(m.verify()) << i;
+    }
+  }
+  EXPECT_EQ(m.size(), 0u);
 }
 
 // Rank, n largest and ranges at every position of trees whose sizes sit
