@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "api/vox_nosql.h"
 #include "test_util.h"
 
 namespace {
@@ -79,6 +80,20 @@ void exhaust(const std::vector<std::string>& setup, const std::string& line) {
     EXPECT_TRUE(t.ok("i " + created[0] + " last \"after\"")) << "allocation " << n;
     ASSERT_LT(n, 1000);
   }
+}
+
+// Through the exported entry point: null, with the reason, and the library
+// works on.
+TEST(OutOfMemory, ExecAnswersNull) {
+  g_fail_countdown = 0;
+  datas* d = exec("c vector i32 \"oom probe\"", 24);
+  g_fail_countdown = -1;
+  EXPECT_EQ(d, nullptr);
+  EXPECT_EQ(last_error(nullptr, nullptr, nullptr), VOX_E_OUT_OF_MEMORY);
+  d = exec("c vector i32 \"oom probe\"", 24);
+  ASSERT_NE(d, nullptr);
+  del_datas(d);
+  del_datas(exec("e \"oom probe\"", 13));
 }
 
 TEST(OutOfMemory, CommandsFailCleanly) {
