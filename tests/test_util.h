@@ -33,6 +33,47 @@ inline std::vector<std::vector<std::string>> cells_of(const datas& d) {
   return out;
 }
 
+// A line's answer rendered as print() shows it; "<fail>" on failure.
+inline std::string table_of(store& s, std::string_view line) {
+  datas d;
+  if (!exec_cmd(s, line.data(), static_cast<int64_t>(line.size()), &d)) return "<fail>";
+  xstring t;
+  render_table(d, &t);
+  return std::string(t.view());
+}
+
+// Everything a command could have changed, as the commands show it: the
+// describe table and every container's elements.
+inline std::string snapshot(store& s) {
+  std::string out = table_of(s, "k");
+  for (uint64_t v = 0, left = s.container_count(); left > 0 && v < store::slot_count; ++v)
+    if (s.at(v)) out += table_of(s, "g " + std::to_string(v) + " all"), --left;
+  return out;
+}
+
+// Little-endian bytes of hand-made dump files.
+struct bytes {
+  std::string b;
+  template <class T>
+  bytes& le(T v) {
+    b.append(reinterpret_cast<const char*>(&v), sizeof v);
+    return *this;
+  }
+  bytes& raw(std::string_view s) { return b.append(s), *this; }
+  bytes& u8(uint8_t v) { return le(v); }
+  bytes& u32(uint32_t v) { return le(v); }
+  bytes& u64(uint64_t v) { return le(v); }
+  bytes& text(std::string_view s) { return u64(s.size()).raw(s); }
+  bytes& desc(uint8_t a, uint8_t s, uint8_t c) { return u8(a).u8(s).u8(c); }
+  bytes& header(uint64_t records) { return raw("vxdb").u8(0).u64(records); }
+  // An i32 vector record with the given elements.
+  bytes& i32_vector(std::string_view name, uint64_t vkey, std::initializer_list<int32_t> xs) {
+    text(name).u64(vkey).text("vector").desc(2, 0, 0).desc(0, 1, 0).u64(xs.size());
+    for (int32_t x : xs) u32(static_cast<uint32_t>(x));
+    return *this;
+  }
+};
+
 // A store of its own plus a way to run command lines against it.
 class test_store {
  public:
@@ -52,13 +93,7 @@ class test_store {
     return cells_of(*d)[0];
   }
   // The whole table as print() renders it.
-  std::string table(std::string_view line) {
-    auto d = run(line);
-    if (!d) return "<fail>";
-    xstring t;
-    render_table(*d, &t);
-    return std::string(t.view());
-  }
+  std::string table(std::string_view line) { return table_of(s, line); }
 
   store s;
 };

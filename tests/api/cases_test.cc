@@ -8,10 +8,12 @@
 //   k 0 => v | 0 | 0x0 | ...  several columns, " | " between them
 //   g 0 nth 9 => !            fails
 //   k 0 =>names skey | vkey   the answer's column names
-// A line without " => " must succeed; its answer is not checked. Cells are
+// A line without " => " must succeed; its answer is not checked. Several
+// commands may share a line, joined by " ; ": all but the last must
+// succeed, and the answer is the last one's. Cells are
 // the texts print() shows; a string cell that is empty or holds a space,
 // a quote, a backslash or a byte outside printable ASCII is written quoted,
-// with \" \\ and \xHH escapes. Lines starting with # and blank lines are
+// with \" \\ and \xHH escapes. Lines starting with // and blank lines are
 // skipped. The last " => " on a line separates command and answer.
 #include <gtest/gtest.h>
 
@@ -84,9 +86,14 @@ TEST_P(Cases, Run) {
   testing_util::test_store t;
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
-    if (line.empty() || line[0] == '#') continue;
+    if (line.empty() || line.starts_with("//")) continue;
     const size_t arrow = line.rfind(" =>");
-    const std::string command = line.substr(0, arrow);
+    std::string command = line.substr(0, arrow);
+    // Commands before the last " ; " set the scene: each must succeed.
+    for (size_t semi; (semi = command.find(" ; ")) != std::string::npos; command.erase(0, semi + 3)) {
+      const std::string first = command.substr(0, semi);
+      ASSERT_TRUE(t.run(first)) << GetParam() << ".cases:" << number << ": " << first << " failed";
+    }
     std::string want;
     bool names = false, checked = arrow != std::string::npos;
     if (checked) {
@@ -106,7 +113,6 @@ TEST_P(Cases, Run) {
     ASSERT_NE(d, nullptr) << "failed";
     if (checked) {
       EXPECT_EQ(answer(*d, names), want);
-      if (std::getenv("NOSQL_CASES_SHOW")) std::printf("%s.cases:%d: %s\n", GetParam().c_str(), number, answer(*d, names).c_str());
     }
   }
 }

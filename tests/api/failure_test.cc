@@ -11,6 +11,7 @@
 
 namespace {
 
+using nosql_db::testing_util::bytes;
 using nosql_db::testing_util::temp_dir;
 using nosql_db::testing_util::write_file;
 
@@ -26,20 +27,14 @@ std::string in_dir(std::string line, const temp_dir& dir) {
   return line;
 }
 
-std::string u64le(uint64_t v) { return std::string(reinterpret_cast<const char*>(&v), 8); }
-// A dump record of an empty-headed vector of i32 (the body follows).
-std::string vector_record(const std::string& name, uint64_t vkey) {
-  return u64le(name.size()) + name + u64le(vkey) + u64le(6) + "vector" + std::string("\2\0\0\0\1\0", 6);
-}
-
 TEST(LastError, EachClassThroughExec) {
   temp_dir dir;
   write_file(dir.file("junk"), "not a dump at all");
-  write_file(dir.file("v1"), std::string("vxdb\1", 5) + u64le(0));
-  write_file(dir.file("short"), std::string("vxdb\0\0\0", 7));
+  write_file(dir.file("v1"), bytes().raw("vxdb").u8(1).u64(0).b);
+  write_file(dir.file("short"), bytes().raw("vxdb").u8(0).u8(0).u8(0).b);
   // Record 1 promises three elements and holds one.
-  write_file(dir.file("cut"), std::string("vxdb\0", 5) + u64le(2) + vector_record("a", 0) + u64le(0) +
-                                  vector_record("b", 1) + u64le(3) + std::string("\1\0\0\0", 4));
+  write_file(dir.file("cut"), bytes().header(2).i32_vector("a", 0, {}).text("b").u64(1).text("vector").desc(2, 0, 0)
+                                  .desc(0, 1, 0).u64(3).u32(1).b);
   for (const char* line : {"clear", "c vector i32 v", "c set i32 s", "c map i32 string m", "c list i32 l",
                            "c queue i32 q", "c hashmap u08 string 4 h", "c hashtable string 4 p", "c set double f",
                            "c map i32 date md", "i \"v\" last 1", "i \"s\" 1", "i \"s\" 2", "i \"m\" 1 one",

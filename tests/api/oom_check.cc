@@ -45,16 +45,6 @@ namespace {
 
 using testing_util::test_store;
 
-// Everything a command could have changed: the describe table and every
-// container's elements.
-std::string snapshot(test_store& t) {
-  std::string s = t.table("k");
-  for (uint64_t v = 0; v < 64; ++v) {
-    if (t.s.at(v)) s += t.table("g " + std::to_string(v) + " all");
-  }
-  return s;
-}
-
 // Runs line with the n-th allocation failing, for n = 0, 1, ... until the
 // command gets through; after every failure the store must be untouched.
 void exhaust(const std::vector<std::string>& setup, const std::string& line) {
@@ -62,7 +52,7 @@ void exhaust(const std::vector<std::string>& setup, const std::string& line) {
   for (long n = 0;; ++n) {
     test_store t;
     for (const auto& s : setup) ASSERT_TRUE(t.ok(s)) << s;
-    const std::string before = snapshot(t);
+    const std::string before = testing_util::snapshot(t.s);
     datas d;
     bool threw = false;
     g_fail_countdown = n;
@@ -73,7 +63,7 @@ void exhaust(const std::vector<std::string>& setup, const std::string& line) {
     }
     g_fail_countdown = -1;
     if (!threw) return;
-    EXPECT_EQ(snapshot(t), before) << "allocation " << n;
+    EXPECT_EQ(testing_util::snapshot(t.s), before) << "allocation " << n;
     // The locks are free: a writer gets through.
     const auto created = t.col("c vector string");
     ASSERT_EQ(created.size(), 1u) << "allocation " << n;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "api/print.h"
+#include "lang/format.h"
 #include "lang/result_set.h"
 #include "api/vox_nosql.h"
 
@@ -32,16 +33,13 @@ TEST(ResultSet, NullAndOutOfRange) {
   ASSERT_NE(col_name(&len, &d, 0), nullptr);
   EXPECT_EQ(len, 4u);
   EXPECT_STREQ(col_name(&len, &d, 0), "name");
+  // A column without a type.
+  d.cols.emplace_back();
+  EXPECT_EQ(val_type(col_of(&d, 1)), -1);
+  EXPECT_EQ(val_size(col_of(&d, 1)), 8u);
+  EXPECT_EQ(val_sign(col_of(&d, 1)), 1);
 }
 
-TEST(ResultSet, UntypedColumn) {
-  datas d;
-  d.cols.emplace_back();
-  const datas_col* c = col_of(&d, 0);
-  EXPECT_EQ(val_type(c), -1);
-  EXPECT_EQ(val_size(c), 8u);
-  EXPECT_EQ(val_sign(c), 1);
-}
 
 TEST(ResultSet, TypedCellsReadBack) {
   datas d;
@@ -108,6 +106,14 @@ TEST(Print, Tables) {
 
   datas none;
   EXPECT_EQ(render(none), "");
+}
+
+// Columns are as wide as their widest text in display cells of UTF-8.
+TEST(Print, Utf8Width) {
+  const std::pair<std::string_view, uint64_t> cases[] = {
+      {"abc", 3},     {"\xC3\xA9", 2}, {"\xE4\xB8\xAD", 2},      {"\xF0\x9F\x98\x80", 2}, {"a\x01" "b", 2},
+      {"\x7F", 0},    {"ab\xFF", 2},   {"a\xC3", 1},            {"a\xC3" "b", 1}};
+  for (const auto& [text, want] : cases) EXPECT_EQ(utf8_width(text), want) << text;
 }
 
 TEST(Print, WritesLargeTablesToStdout) {

@@ -46,16 +46,6 @@ bool has_nocase(const trie_adt& t, std::string_view k) {
   return b;
 }
 
-TEST(TrieTest, ListingIsUnsignedByteOrderWithPrefixesFirst) {
-  auto t = make_trie({"b", "a\x80", "a", std::string_view("a\x00", 2), "\xff", "a\x7f", "apple", "app", "a\x01"});
-  const std::vector<std::string> want = {"a", std::string("a\x00", 2), "a\x01", "app", "apple", "a\x7f", "a\x80",
-                                         "b", "\xff"};
-  EXPECT_EQ(listing(*t), want);
-  EXPECT_TRUE(has(*t, "a\x7f"));
-  EXPECT_TRUE(has(*t, "\xff"));
-  EXPECT_FALSE(has(*t, "\xfe"));
-}
-
 TEST(TrieTest, EveryByteValueUnderOneNode) {
   std::vector<int> bytes(256);
   for (int i = 0; i < 256; ++i) bytes[i] = i;

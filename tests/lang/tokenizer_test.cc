@@ -74,16 +74,7 @@ TEST(Tokenizer, DecodesEscapes) {
   }
 }
 
-TEST(Tokenizer, QuotedTokensOwnTheirText) {
-  token t[max_tokens];
-  const std::string line = "i x \"\" bare";
-  ASSERT_EQ(split_tokens(line.data(), static_cast<int64_t>(line.size()), t), 4);
-  EXPECT_EQ(t[2].length, 0u);
-  EXPECT_TRUE(t[2].view().empty());  // an empty quoted token: no text, and no name
-  EXPECT_FALSE(t[2].is_name());
-  EXPECT_EQ(t[3].text, line.data() + 7);  // bare tokens point into the line
-}
-
+// A length of 0 or less gives one empty token; no byte is read.
 TEST(Tokenizer, NonPositiveLengthGivesOneEmptyToken) {
   token t[max_tokens];
   const char byte = 'k';

@@ -25,7 +25,9 @@
 namespace nosql_db {
 namespace {
 
+using testing_util::bytes;
 using testing_util::read_file;
+using testing_util::snapshot;
 using testing_util::temp_dir;
 using testing_util::write_file;
 
@@ -37,67 +39,7 @@ void must(store& s, const std::string& line) { ASSERT_TRUE(run(s, line)) << line
 
 bool exists(const std::string& p) { return std::filesystem::exists(std::filesystem::symlink_status(p)); }
 
-// Every column name, descriptor, cell value and text of a result set.
-void serialize(const datas& d, std::string* out) {
-  for (const datas_col& c : d.cols) {
-    out->append(c.name.view());
-    out->append({'|', static_cast<char>(c.desc.size), static_cast<char>(c.desc.sign), static_cast<char>(c.desc.cls)});
-    for (const datas_cell& cell : c.cells) {
-      out->append(reinterpret_cast<const char*>(cell.value), sizeof cell.value);
-      out->append(std::to_string(cell.text().size())).append(":").append(cell.text());
-    }
-    out->push_back('\n');
-  }
-}
-
-// What the store shows through its commands: describe, then "g V all" for
-// every container.
-std::string snapshot(store& s) {
-  datas k;
-  EXPECT_TRUE(run(s, "k", &k));
-  std::string out;
-  serialize(k, &out);
-  if (k.cols.size() < 2) return out;
-  for (const datas_cell& cell : k.cols[1].cells) {
-    uint64_t v;
-    std::memcpy(&v, cell.value, 8);
-    datas g;
-    if (run(s, "g " + std::to_string(v) + " all", &g)) serialize(g, &out);
-    else out += "no all\n";
-  }
-  return out;
-}
 bool is_empty(store& s) { return s.container_count() == 0 && s.free_head() == 0; }
-
-// Little-endian byte builder for hand-made files.
-struct bytes {
-  std::string b;
-  bytes& raw(std::string_view s) {
-    b.append(s);
-    return *this;
-  }
-  bytes& u8(uint8_t v) {
-    b.push_back(static_cast<char>(v));
-    return *this;
-  }
-  bytes& u32(uint32_t v) {
-    b.append(reinterpret_cast<const char*>(&v), 4);
-    return *this;
-  }
-  bytes& u64(uint64_t v) {
-    b.append(reinterpret_cast<const char*>(&v), 8);
-    return *this;
-  }
-  bytes& text(std::string_view s) { return u64(s.size()).raw(s); }
-  bytes& desc(uint8_t a, uint8_t s, uint8_t c) { return u8(a).u8(s).u8(c); }
-  bytes& header(uint64_t records) { return raw("vxdb").u8(0).u64(records); }
-  // An i32 vector record with the given elements.
-  bytes& i32_vector(std::string_view name, uint64_t vkey, std::initializer_list<int32_t> xs) {
-    text(name).u64(vkey).text("vector").desc(2, 0, 0).desc(0, 1, 0).u64(xs.size());
-    for (int32_t x : xs) u32(static_cast<uint32_t>(x));
-    return *this;
-  }
-};
 
 struct captured {
   bool ok;
@@ -127,99 +69,6 @@ TEST_F(DumpTest, EmptyStoreIsThirteenBytes) {
   must(t, "c vector i32");
   EXPECT_TRUE(run(t, "r " + dir.file("e.vxdb")));
   EXPECT_TRUE(is_empty(t));
-}
-
-TEST_F(DumpTest, GoldenRecords) {
-  struct golden {
-    const char* what;
-    std::vector<std::string> lines;
-    std::string record;
-  };
-  const std::vector<golden> cases = {
-      {"i32 vector", {"c vector i32 v", "i \"v\" last 1", "i \"v\" last 2"},
-       bytes().i32_vector("v", 0, {1, 2}).b},
-      {"string vector", {"c vector string s", "i 0 last ab", "i 0 last \"\"", "i 0 last \"x y\""},
-       bytes().text("s").u64(0).text("vector").desc(4, 2, 2).desc(0, 1, 0).u64(3).text("ab").text("").text("x y").b},
-      {"date vector", {"c vector date", "i 0 last 2021-03-04"},
-       bytes().text("").u64(0).text("vector").desc(5, 2, 3).desc(0, 1, 0).u64(1).u8(0xe5).u8(0x07).u8(3).u8(4).b},
-      {"time vector", {"c vector time", "i 0 last 05:06:07.000000009"},
-       bytes().text("").u64(0).text("vector").desc(5, 2, 4).desc(0, 1, 0).u64(1).u8(5).u8(6).u8(7).u32(9).b},
-      {"datetime vector", {"c vector datetime", "i 0 last 2021-03-04T05:06:07.000000258"},
-       bytes().text("").u64(0).text("vector").desc(5, 2, 5).desc(0, 1, 0).u64(1).u8(0xe5).u8(0x07).u8(3).u8(4)
-           .u8(5).u8(6).u8(7).u32(258).b},
-  };
-  int i = 0;
-  for (const golden& g : cases) {
-    SCOPED_TRACE(g.what);
-    store st;
-    for (const auto& l : g.lines) must(st, l);
-    const std::string file = dump_to(st, "g" + std::to_string(i++));
-    EXPECT_EQ(file, bytes().header(1).b + g.record);
-  }
-}
-
-// Two values per type, extremes where the type has them.
-struct typed_values {
-  const char* type;
-  std::vector<std::string> values;
-};
-const std::vector<typed_values>& all_types() {
-  static const std::vector<typed_values> v = {
-      {"i08", {"-128", "127", "0"}},
-      {"i16", {"-32768", "32767"}},
-      {"i32", {"-2147483648", "2147483647"}},
-      {"i64", {"-9223372036854775808", "9223372036854775807"}},
-      {"u08", {"0", "255"}},
-      {"u16", {"0", "65535"}},
-      {"u32", {"0", "4294967295"}},
-      {"u64", {"0", "18446744073709551615"}},
-      {"float", {"-1.5", "3.25e30", "nan", "-0"}},
-      {"double", {"1e-300", "-2.5", "inf"}},
-      {"date", {"2000-02-29", "9999-12-31"}},
-      {"time", {"00:00:00", "23:59:59.999999999"}},
-      {"datetime", {"1970-01-01T00:00:00", "2038-01-19T03:14:07.5"}},
-      {"string", {"\"\"", "abc", "\"with space\\n\\x00zero\"", "\"\\xff\\x80\""}},
-  };
-  return v;
-}
-
-// Fills s with a vector of every type, at scattered vkeys (erasing some to
-// leave gaps), some named, some not.
-void fill_every_type(store& s) {
-  int n = 0;
-  for (const typed_values& t : all_types()) {
-    const bool named = n % 2 == 0;
-    const std::string name = std::string("v_") + t.type;
-    must(s, std::string("c vector ") + t.type + (named ? " " + name : ""));
-    must(s, "c vector u08 gap" + std::to_string(n));
-    const std::string ref = std::to_string(2 * n);
-    for (const auto& x : t.values) must(s, "i " + ref + " last " + x);
-    ++n;
-  }
-  for (int i = 0; i < n; i += 2) must(s, "e " + std::to_string(2 * i + 1));
-}
-
-TEST_F(DumpTest, EveryTypeRoundTrips) {
-  fill_every_type(s);
-  const std::string before = snapshot(s);
-  const std::string p = dir.file("all.vxdb");
-  must(s, "b " + p);
-  // Read into a store that already holds containers of its own.
-  store t;
-  must(t, "c vector i32 v_i08");
-  must(t, "c vector string other");
-  must(t, "i 1 last zzz");
-  ASSERT_TRUE(run(t, "r " + p));
-  EXPECT_EQ(snapshot(t), before);
-  // The erased gaps are free again: the next create takes the smallest.
-  datas d;
-  ASSERT_TRUE(run(t, "c vector i32", &d));
-  uint64_t v;
-  std::memcpy(&v, d.cols[0].cells[0].value, 8);
-  EXPECT_EQ(v, 1u);
-  // A second dump of the loaded store has the same bytes.
-  must(t, "e 1");
-  EXPECT_EQ(dump_to(t, "again.vxdb"), read_file(p));
 }
 
 TEST_F(DumpTest, ContainersComeBackAtTheirVkeysOnly) {

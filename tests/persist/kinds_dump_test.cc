@@ -52,6 +52,20 @@ TEST(DumpBodies, ExactBytes) {
                 std::string("\x01\x00\x03\x00\x08\x00\x05\x00", 8));
   EXPECT_EQ(record_of({"c deque u08", "i 0 first 2", "i 0 first 1", "i 0 last 3"}),
             u64le(0) + u64le(0) + text("deque") + desc(0, 1, 0) + desc(0, 1, 0) + u64le(3) + "\x01\x02\x03");
+  // Elements at their own widths: i32, strings, and the packed calendar
+  // records (date 4 bytes, time 7, datetime 11).
+  const std::string vec = text("vector"), u08 = desc(0, 1, 0);
+  EXPECT_EQ(record_of({"c vector i32 v", "i 0 last 1", "i 0 last -2"}),
+            text("v") + u64le(0) + vec + desc(2, 0, 0) + u08 + u64le(2) + std::string("\1\0\0\0\xfe\xff\xff\xff", 8));
+  EXPECT_EQ(record_of({"c vector string", "i 0 last ab", "i 0 last \"\"", "i 0 last \"x y\""}),
+            u64le(0) + u64le(0) + vec + desc(4, 2, 2) + u08 + u64le(3) + text("ab") + text("") + text("x y"));
+  EXPECT_EQ(record_of({"c vector date", "i 0 last 2021-03-04"}),
+            u64le(0) + u64le(0) + vec + desc(5, 2, 3) + u08 + u64le(1) + "\xe5\x07\x03\x04");
+  EXPECT_EQ(record_of({"c vector time", "i 0 last 05:06:07.000000009"}),
+            u64le(0) + u64le(0) + vec + desc(5, 2, 4) + u08 + u64le(1) + std::string("\5\6\7\x09\0\0\0", 7));
+  EXPECT_EQ(record_of({"c vector datetime", "i 0 last 2021-03-04T05:06:07.000000258"}),
+            u64le(0) + u64le(0) + vec + desc(5, 2, 5) + u08 + u64le(1) +
+                std::string("\xe5\x07\3\4\5\6\7\x02\x01\0\0", 11));
 }
 
 // Builds one container per kind with a few elements, dumps the store, reads
@@ -63,7 +77,7 @@ TEST(DumpBodies, EveryKindRoundTrips) {
       {"c list string l", "i 1 last \"a b\"", "i 1 first \"\\xff\"", "i 1 last \"\""},
       {"c deque i64 dq", "i 2 first -1", "i 2 last 9223372036854775807", "i 2 first 3"},
       {"c queue time q", "i 3 last 12:00:01.5", "i 3 last 00:00:00"},
-      {"c stack double st", "i 4 last -0.0", "i 4 last 1e300"},
+      {"c stack double st", "i 4 last -0.0", "i 4 last 1e300", "i 4 last nan", "i 4 last -inf"},
       {"c heap u32 h", "i 5 9", "i 5 2", "i 5 7", "i 5 2"},
       {"c set datetime s", "i 6 2024-01-02T03:04:05", "i 6 2000-01-01_00:00:00.000000001"},
       {"c multiset float ms", "i 7 1.5", "i 7 -2", "i 7 1.5"},
@@ -72,15 +86,20 @@ TEST(DumpBodies, EveryKindRoundTrips) {
       {"c hashmap u08 date 10 hm", "i 10 9 2020-02-02", "i 10 0 2021-03-03"},
       {"c hashtable i32 1000 ht", "i 11 -2147483648", "i 11 -2147483000"},
       {"c trie", "i 12 \"caf\\u00e9\"", "i 12 cab", "i 12 \"\\x7f\""},
+      // The extremes of the other types.
+      {"c vector i08", "i 13 last -128", "i 13 last 127"},
+      {"c vector u64 \"a long name for a vector\"", "i 14 last 18446744073709551615", "i 14 last 0"},
+      {"c set i32 big"},
   };
   test_store a;
   for (const auto& c : containers) {
     for (const auto& l : c) ASSERT_TRUE(a.ok(l)) << l;
   }
+  for (int k = 0; k < 3000; ++k) ASSERT_TRUE(a.ok("i 15 " + std::to_string((k * 7919) % 3000)));  // several leaves
   ASSERT_TRUE(a.ok("e 3"));  // leave a gap
   auto show = [](test_store& t) {
     std::string s = t.table("k");
-    for (int v = 0; v < 13; ++v) s += t.table("g " + std::to_string(v) + " all");
+    for (int v = 0; v < 16; ++v) s += t.table("g " + std::to_string(v) + " all");
     s += t.table("g 8 value 300") + t.table("g 9 value k") + t.table("g 10 value 9");
     return s;
   };
