@@ -320,47 +320,6 @@ TEST(OrderedTree, FourLevelsOfStrings) {
   EXPECT_EQ(m.size(), 0u);
 }
 
-// Rank, n largest and ranges at every position of trees whose sizes sit
-// around the leaf capacity, against std::set; range bounds on and next to
-// every leaf edge.
-TEST(OrderedTree, RanksAndRangesAtEveryPosition) {
-  const uint32_t cap = bt_shape_v<int32_t, bt_no_value>.leaf_cap;
-  for (uint32_t n : {0u, 1u, 2u, cap - 1, cap, cap + 1, 2 * cap + 1, 5 * cap}) {
-    SCOPED_TRACE(n);
-    set_adt<int32_t> s(u08_desc);
-    std::set<int32_t> m;
-    // Keys 0, 10, 20, ... in a scattered order, so leaves are part full.
-    for (uint32_t i = 0; i < n; ++i) {
-      const auto k = static_cast<int32_t>(10 * ((i * 7919u) % n));
-      ASSERT_TRUE(s.ins_key(k, u8_ref));
-      m.insert(k);
-    }
-    ASSERT_TRUE(s.verify());
-    elem_array<int32_t> l;
-    for (uint32_t i = 0; i <= n; ++i) {
-      uint64_t r = 0;
-      if (i < n) {
-        ASSERT_TRUE(s.get_rank(static_cast<int32_t>(10 * i), &r));
-        ASSERT_EQ(r, i);
-      }
-      ASSERT_FALSE(s.get_rank(static_cast<int32_t>(10 * i + 5), &r));
-      ASSERT_TRUE(s.get_max_n(i, &l));
-      ASSERT_EQ(to_vec(l), vi(std::prev(m.end(), i), m.end()));
-    }
-    // Bounds on and beside each key of a window around every 20th key.
-    for (uint32_t i = 0; i < n; i += 20) {
-      for (int32_t a = 10 * static_cast<int32_t>(i) - 1; a <= 10 * static_cast<int32_t>(i) + 1; ++a) {
-        for (int32_t b : {a + 1, a + 9, a + 10, a + 11, a + 10 * static_cast<int32_t>(cap)}) {
-          ASSERT_TRUE(s.get_lt_ge(a, b, &l));
-          ASSERT_EQ(to_vec(l), vi(m.lower_bound(a), m.lower_bound(b)));
-          ASSERT_TRUE(s.get_le_gt(a, b, &l));
-          ASSERT_EQ(to_vec(l), vi(m.upper_bound(a), m.upper_bound(b)));
-        }
-      }
-    }
-  }
-}
-
 // Runs of equal keys longer than a leaf in the multi kinds: reads, rank,
 // values in arrival order, moving and deleting whole runs.
 TEST(OrderedTree, EqualRunsAcrossLeaves) {
