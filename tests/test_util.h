@@ -19,20 +19,6 @@
 
 namespace nosql_db::testing_util {
 
-// One result set as text: every column's cells formatted, column by column.
-inline std::vector<std::vector<std::string>> cells_of(const datas& d) {
-  std::vector<std::vector<std::string>> out;
-  for (const datas_col& c : d.cols) {
-    auto& col = out.emplace_back();
-    for (const datas_cell& cell : c.cells) {
-      xstring t;
-      format_cell(c.desc, cell.value, cell.text(), &t);
-      col.emplace_back(t.view());
-    }
-  }
-  return out;
-}
-
 // A line's answer rendered as print() shows it; "<fail>" on failure.
 inline std::string table_of(store& s, std::string_view line) {
   datas d;
@@ -90,15 +76,19 @@ class test_store {
     auto d = run(line);
     if (!d) return {"<fail>"};
     if (d->cols.empty()) return {"<none>"};
-    return cells_of(*d)[0];
+    std::vector<std::string> out;
+    for (const datas_cell& cell : d->cols[0].cells) {
+      xstring t;
+      format_cell(d->cols[0].desc, cell.value, cell.text(), &t);
+      out.emplace_back(t.view());
+    }
+    return out;
   }
   // The whole table as print() renders it.
   std::string table(std::string_view line) { return table_of(s, line); }
 
   store s;
 };
-
-using strings = std::vector<std::string>;
 
 // A fresh directory per test, removed with everything in it.
 class temp_dir {

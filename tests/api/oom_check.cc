@@ -87,22 +87,15 @@ TEST(OutOfMemory, ExecAnswersNull) {
 }
 
 TEST(OutOfMemory, CommandsFailCleanly) {
+  exhaust({}, "c vector string named");
   const std::vector<std::string> strings = {"c vector string names", "i 0 last \"alpha\"", "i 0 last \"beta\"",
                                             "i 0 last \"gamma\""};
-  exhaust({}, "c vector string named");
-  exhaust(strings, "c vector i32 \"other name\"");
-  exhaust(strings, "i 0 last \"a longer text than any before\"");
-  exhaust(strings, "i 0 nth 2 \"in the middle\"");
-  exhaust(strings, "i 0 first \"front\"");
-  exhaust(strings, "s 0 all \"every element gets a much longer text\"");
-  exhaust(strings, "s 0 range 1 2 \"a range gets a much longer text\"");
-  exhaust(strings, "s 0 nth 3 \"one element gets a much longer text\"");
-  exhaust(strings, "g 0 all");
-  exhaust(strings, "g 0 range 1 3");
-  exhaust(strings, "k");
-  exhaust(strings, "k 0");
-  exhaust(strings, "d 0 nth 2");
-  exhaust(strings, "e \"names\"");
+  for (const char* line : {"c vector i32 \"other name\"", "i 0 last \"a longer text than any before\"",
+                           "i 0 nth 2 \"in the middle of all the others\"", "i 0 first \"in front of all the others\"",
+                           "s 0 all \"every element gets a much longer text\"", "s 0 range 1 2 \"a range gets a much longer text\"",
+                           "s 0 nth 3 \"one element gets a much longer text\"", "g 0 all", "g 0 range 1 3", "k", "k 0",
+                           "d 0 nth 2", "e \"names\""})
+    exhaust(strings, line);
 }
 
 // Every kind, through the insertions and rewrites that allocate.

@@ -12,7 +12,7 @@
 namespace nosql_db {
 namespace {
 
-using testing_util::strings;
+using strings = std::vector<std::string>;
 using testing_util::test_store;
 
 TEST(Threads, MixedCommandsOnOwnAndSharedContainers) {

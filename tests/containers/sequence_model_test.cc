@@ -25,20 +25,15 @@ uint64_t steps() {
   return e && *e == '1' ? 2'000'000 : 20'000;
 }
 
-template <class M>
-std::vector<int64_t> model_all(const M& m) {
-  return std::vector<int64_t>(m.begin(), m.end());
-}
 template <class K>
 std::vector<K> all_of(const adt<K>& c) {
   elem_array<K> l;
   EXPECT_TRUE(c.get_all(&l));
   return std::vector<K>(l.begin(), l.end());
 }
-std::vector<int64_t> adt_all(const adt<int64_t>& c) {
-  elem_array<int64_t> l;
-  EXPECT_TRUE(c.get_all(&l));
-  return std::vector<int64_t>(l.begin(), l.end());
+template <class M>
+std::vector<int64_t> model_all(const M& m) {
+  return std::vector<int64_t>(m.begin(), m.end());
 }
 
 TEST(SequenceModel, DequeMatchesStdDeque) {
@@ -108,10 +103,10 @@ TEST(SequenceModel, DequeMatchesStdDeque) {
         ASSERT_EQ(v, m.back());
       }
       if (step % 997 == 0) {
-        ASSERT_EQ(adt_all(d), model_all(m));
+        ASSERT_EQ(all_of(d), model_all(m));
       }
     }
-    ASSERT_EQ(adt_all(d), model_all(m));
+    ASSERT_EQ(all_of(d), model_all(m));
     EXPECT_GT(largest, 2048u);  // the walk reached a third block
   }
 }
@@ -218,10 +213,10 @@ TEST(SequenceModel, ListMatchesStdListWithHandles) {
       }
       ASSERT_EQ(l.size(), m.size());
       if (step % 499 == 0) {
-        ASSERT_EQ(adt_all(l), model_all(m));
+        ASSERT_EQ(all_of(l), model_all(m));
       }
     }
-    ASSERT_EQ(adt_all(l), model_all(m));
+    ASSERT_EQ(all_of(l), model_all(m));
   }
 }
 
