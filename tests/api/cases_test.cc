@@ -124,6 +124,7 @@ void Cases::run_line(testing_util::test_store& t, const std::string& line, int n
     const std::string first = command.substr(0, semi);
     ASSERT_TRUE(t.run(first)) << GetParam() << ".cases:" << number << ": " << first << " failed";
   }
+  ASSERT_EQ(line.find(" ; * "), std::string::npos) << GetParam() << ".cases:" << number << ": a value row starts its line";
   std::string want;
   bool names = false, checked = arrow != std::string::npos;
   if (checked) {
