@@ -147,7 +147,7 @@ std::unique_ptr<lite> lite_filled(int64_t n, bool map) {
 template <class Ours, class Std, class Lite, class Between>
 void paired(benchmark::State& st, int lite_batch, Ours&& ours, Std&& std_side, Lite&& lite_side, Between&& between) {
   using clock = std::chrono::steady_clock;
-  constexpr int batch = 250;
+  constexpr int batch = 2500;
   double ns[3] = {0, 0, 0};
   uint64_t ops = 0, lite_ops = 0;
   for (auto _ : st) {
@@ -201,7 +201,7 @@ void BM_Insert(benchmark::State& st) {
   l->sql("BEGIN");
   char line[64];
   paired(
-      st, 250,
+      st, 2500,
       [&](uint64_t i) {
         datas* d = run(line, std::snprintf(line, sizeof line, "i \"ins\" %d", keys[i % n]));
         benchmark::DoNotOptimize(d);
@@ -252,7 +252,7 @@ void BM_Equal(benchmark::State& st) {
   stmt q(f.l->prepare("SELECT k FROM t WHERE k = ?"));
   char line[96];
   paired(
-      st, 250,
+      st, 2500,
       [&](uint64_t i) {
         datas* d = run(line, std::snprintf(line, sizeof line, "g \"%s\" equal %d", f.name.c_str(), keys[i]));
         benchmark::DoNotOptimize(as_int32(at(0, 0, d)));
@@ -290,7 +290,7 @@ void BM_Range100(benchmark::State& st) {
   int64_t sum = 0;
   char line[96];
   paired(
-      st, 250,
+      st, 2500,
       [&](uint64_t i) {
         datas* d = run(line, std::snprintf(line, sizeof line, "g \"%s\" lege %d %d", f.name.c_str(), keys[i], keys[i] + 99));
         for (uint64_t r = 0, rows = rows_of(d); r < rows; ++r) sum += as_int32(at(r, 0, d));
@@ -316,7 +316,7 @@ void BM_Delete(benchmark::State& st) {
   stmt put(f.l->prepare("INSERT INTO t(k) VALUES(?)"));
   char line[96];
   paired(
-      st, 250,
+      st, 2500,
       [&](uint64_t i) {
         datas* d = run(line, std::snprintf(line, sizeof line, "d \"%s\" equal %d", f.name.c_str(), gone[i % m]));
         benchmark::DoNotOptimize(d);
@@ -347,7 +347,7 @@ void BM_MapValue(benchmark::State& st) {
   stmt q(l->prepare("SELECT v FROM t WHERE k = ?"));
   char line[96];
   paired(
-      st, 250,
+      st, 2500,
       [&](uint64_t i) {
         datas* d = run(line, std::snprintf(line, sizeof line, "g \"%s\" value %d", name.c_str(), keys[i]));
         char* text;
