@@ -17,26 +17,35 @@ datas* empty_result() noexcept {
 
 namespace {
 
-// One spare result-set block per thread, freed when the thread ends.
-struct spare_block {
-  void* p = nullptr;
-  ~spare_block() { ::operator delete(p); }
+// One spare result-set block per thread, reached through static TLS (a
+// plain pointer: a library that a host loads late has little of that room)
+// and freed when the thread ends by an owner in ordinary TLS.
+thread_local void* spare [[gnu::tls_model("initial-exec")]] = nullptr;
+struct spare_owner {
+  ~spare_owner() {
+    ::operator delete(spare);
+    spare = nullptr;
+  }
 };
-thread_local spare_block spare [[gnu::tls_model("initial-exec")]];
+thread_local spare_owner t_spare_owner;
 
 }  // namespace
 
 datas* keep_result(datas&& d) {
-  void* mem = spare.p;
-  if (mem) spare.p = nullptr;
+  void* mem = spare;
+  if (mem) spare = nullptr;
   else mem = ::operator new(sizeof(datas));
   return ::new (mem) datas(std::move(d));
 }
 
 void free_result(datas* d) noexcept {
   d->~datas();
-  if (!spare.p) spare.p = d;
-  else ::operator delete(d);
+  if (spare) {
+    ::operator delete(d);
+    return;
+  }
+  (void)&t_spare_owner;  // first use: its destructor runs at thread exit
+  spare = d;
 }
 
 datas_col& add_column(datas* d, std::string_view name, type_desc desc) {

@@ -1,4 +1,6 @@
 // The get command: one read operation, answered as at most one column.
+#include <tuple>
+
 #include "ops/ops.h"
 #include "ops/typed.h"
 #include "ops/words.h"
@@ -12,16 +14,35 @@ constexpr type_desc text_desc = scalar_traits<xstring>::desc;
 
 // The list a get fills, kept per thread and key type so that answers of a
 // few elements allocate nothing; one that grew large is let go afterwards.
+// A thread's lists sit in one heap block that it allocates on its first
+// get; the block is reached through one pointer of static TLS (a library
+// that a host loads late has little of that) and freed when the thread
+// ends.
+#define NOSQL_LIST_OF(tag, T, ...) elem_array<T>,
+using thread_lists = std::tuple<NOSQL_FOR_EACH_SCALAR(NOSQL_LIST_OF) int>;
+#undef NOSQL_LIST_OF
+thread_local thread_lists* t_lists [[gnu::tls_model("initial-exec")]] = nullptr;
+struct lists_owner {
+  ~lists_owner() {
+    delete t_lists;
+    t_lists = nullptr;
+  }
+};
+thread_local lists_owner t_lists_owner;
+
 template <class K>
 struct scratch_list {
   elem_array<K>& l;
-  scratch_list() noexcept : l(slot()) { l.clear(); }
+  scratch_list() : l(slot()) { l.clear(); }
   ~scratch_list() {
     if (l.capacity() > 4096) l = elem_array<K>();
   }
-  static elem_array<K>& slot() noexcept {
-    thread_local elem_array<K> list [[gnu::tls_model("initial-exec")]];
-    return list;
+  static elem_array<K>& slot() {
+    if (!t_lists) {
+      t_lists = new thread_lists();
+      (void)&t_lists_owner;  // first use: its destructor runs at thread exit
+    }
+    return std::get<elem_array<K>>(*t_lists);
   }
 };
 
