@@ -79,18 +79,22 @@ NOSQL_EXPORT datas* exec(const char* line, int32_t len) {
     fail(failure::out_of_memory);
     return nullptr;
   }
+  datas* d = nullptr;
   try {
-    datas d;
-    if (!exec_cmd(*s, line, len, &d)) return nullptr;
-    // Most commands (insert, set, delete) answer with no columns.
-    if (d.cols.empty()) return empty_result();
-    return keep_result(std::move(d));
+    d = new_result();
+    if (exec_cmd(*s, line, len, d)) {
+      // Most commands (insert, set, delete) answer with no columns.
+      if (!d->cols.empty()) return d;
+      free_result(d);
+      return empty_result();
+    }
   } catch (...) {
     // Memory exhaustion (the only exception a command raises): the command
     // failed, every lock is released.
     fail(failure::out_of_memory);
-    return nullptr;
   }
+  if (d) free_result(d);
+  return nullptr;
 }
 
 // The codes of vox_nosql.h are the library's own.

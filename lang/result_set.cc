@@ -21,6 +21,7 @@ namespace {
 // plain pointer: a library that a host loads late has little of that room)
 // and freed when the thread ends by an owner in ordinary TLS.
 thread_local void* spare [[gnu::tls_model("initial-exec")]] = nullptr;
+thread_local bool spare_owned [[gnu::tls_model("initial-exec")]] = false;
 struct spare_owner {
   ~spare_owner() {
     ::operator delete(spare);
@@ -31,11 +32,11 @@ thread_local spare_owner t_spare_owner;
 
 }  // namespace
 
-datas* keep_result(datas&& d) {
+datas* new_result() {
   void* mem = spare;
   if (mem) spare = nullptr;
   else mem = ::operator new(sizeof(datas));
-  return ::new (mem) datas(std::move(d));
+  return ::new (mem) datas();
 }
 
 void free_result(datas* d) noexcept {
@@ -44,13 +45,16 @@ void free_result(datas* d) noexcept {
     ::operator delete(d);
     return;
   }
-  (void)&t_spare_owner;  // first use: its destructor runs at thread exit
+  if (!spare_owned) {
+    (void)&t_spare_owner;  // first use: its destructor runs at thread exit
+    spare_owned = true;
+  }
   spare = d;
 }
 
 datas_col& add_column(datas* d, std::string_view name, type_desc desc) {
   datas_col& c = d->cols.emplace_back();
-  c.name.assign(name.data(), name.size());
+  if (!name.empty()) c.name.assign(name.data(), name.size());
   c.desc = desc;
   return c;
 }

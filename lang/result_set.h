@@ -130,10 +130,11 @@ namespace nosql_db {
 // The result set of every success without columns: shared, never freed.
 datas* empty_result() noexcept;
 
-// A result set handed to the host, and its release. Each thread keeps the
-// block of the last one it released for the next it makes, so a host that
-// frees each answer before asking again allocates nothing for it.
-datas* keep_result(datas&& d);  // throws std::bad_alloc
+// An empty result set for a command to fill in place and hand to the host,
+// and its release. Each thread keeps the block of the last one it released
+// for the next it makes, so a host that frees each answer before asking
+// again allocates nothing for it.
+datas* new_result();  // throws std::bad_alloc
 void free_result(datas* d) noexcept;
 
 // Appends a column with the given name and descriptor; returns it.

@@ -109,6 +109,7 @@ int split_tokens(const char* line, int64_t len, token (&toks)[max_tokens]) {
     // The line has no bytes to read: one empty token at its start.
     toks[0].text = line;
     toks[0].length = 0;
+    toks[0].quoted = false;
     return 1;
   }
   const uint64_t n = static_cast<uint64_t>(len);
@@ -126,19 +127,27 @@ int split_tokens(const char* line, int64_t len, token (&toks)[max_tokens]) {
     if (line[i] == '"') {
       // Quoted: up to the closing quote, stepping over escapes whole.
       uint64_t j = i + 1;
+      bool escapes = false;
       for (;;) {
         while (j < n && line[j] != '"' && line[j] != '\\') ++j;
         // No closing quote, or an escape whose bytes run past the end.
         if (j >= n) return fail(j > n ? failure::escape_past_end : failure::unterminated_quote), 0;
         if (line[j] == '"') break;
+        escapes = true;
         const char e = j + 1 < n ? line[j + 1] : 0;
         j += e == 'u' ? 6 : e == 'U' ? 10 : e == 'x' ? 4 : 2;
       }
       token& t = toks[count++];
-      t.owned.clear();
-      unescape_into(&t.owned, line + i + 1, j - i - 1);
-      t.text = t.owned.data();
-      t.length = t.owned.size();
+      t.quoted = true;
+      if (escapes) {
+        t.owned.clear();
+        unescape_into(&t.owned, line + i + 1, j - i - 1);
+        t.text = t.owned.data();
+        t.length = t.owned.size();
+      } else {
+        t.text = line + i + 1;
+        t.length = j - i - 1;
+      }
       i = j + 1;
       continue;
     }
@@ -148,6 +157,7 @@ int split_tokens(const char* line, int64_t len, token (&toks)[max_tokens]) {
     if (j < n && line[j] == '"') return fail(failure::quote_in_word), 0;
     toks[count].text = line + i;
     toks[count].length = j - i;
+    toks[count].quoted = false;
     ++count;
     i = j + 1;  // past the space that ended it
   }

@@ -2,7 +2,8 @@
 //
 // Tokens are separated by spaces. A token in double quotes may hold spaces
 // and escapes (\" \' \\ \a \b \f \n \r \t \v, \xHH, \uHHHH, \UHHHHHHHH),
-// decoded into the token's owned text; bare tokens are views into the line.
+// decoded into the token's owned text; bare tokens, and quoted ones without
+// escapes, are views into the line.
 #pragma once
 
 #include <cstdint>
@@ -15,23 +16,24 @@ namespace nosql_db {
 
 inline constexpr int max_tokens = 6;
 
-// A quoted token's text lives in its own `owned` string, often inside the
-// object itself, so tokens stay where split_tokens filled them.
+// A quoted token with escapes decodes into its own `owned` string, often
+// inside the object itself, so tokens stay where split_tokens filled them.
 struct token {
   token() noexcept = default;
   token(const token&) = delete;
   token& operator=(const token&) = delete;
 
-  const char* text = nullptr;  // into the line (bare) or owned.data() (quoted)
+  const char* text = nullptr;  // into the line, or owned.data() (escapes decoded)
   uint64_t length = 0;
-  xstring owned;  // unescaped text of a quoted token; empty for a bare one
+  bool quoted = false;  // written in double quotes
+  xstring owned;        // decoded text of a quoted token with escapes
 
   std::string_view view() const noexcept {
     return text ? std::string_view(text, static_cast<size_t>(length)) : std::string_view();
   }
   // A reference token names a container by name when its quoted text is
   // non-empty.
-  bool is_name() const noexcept { return !owned.empty(); }
+  bool is_name() const noexcept { return quoted && length > 0; }
 };
 
 // Splits line[0, len) into toks[0..5]. Returns the token count, or 0 on

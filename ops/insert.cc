@@ -44,7 +44,7 @@ bool insert_cmd(const store& s, const char* line, int64_t len) {
     what = t[2].view();
   } else if (n == 4) {
     const std::string_view w = t[2].view();
-    const bool bare = t[2].owned.empty();
+    const bool bare = !t[2].quoted;
     if (bare && !w.empty() && (w[0] == 'f' || w[0] == 'l')) pos_word = w;
     else where = w;
     what = t[3].view();
