@@ -8,7 +8,7 @@ namespace nosql_db {
 namespace {
 
 // Room for the elements of a full node plus one, for splits.
-constexpr uint32_t scratch_bytes = 2 * bt_node_bytes;
+constexpr uint32_t scratch_bytes = 2 * (bt_node_bytes > bt_inner_bytes ? bt_node_bytes : bt_inner_bytes);
 
 uint32_t leaf_min(const bt_shape& s) noexcept { return s.leaf_cap / 2; }
 uint32_t inner_min_kids(const bt_shape& s) noexcept { return (s.inner_cap + 1) / 2; }
@@ -21,7 +21,7 @@ bt_leaf* new_leaf() {
   return l;
 }
 bt_inner* new_inner() {
-  auto* x = static_cast<bt_inner*>(::operator new(bt_node_bytes));
+  auto* x = static_cast<bt_inner*>(::operator new(bt_inner_bytes));
   x->n = 0;
   x->leaf = false;
   return x;
@@ -187,8 +187,8 @@ void bt_tree::insert(const bt_shape& s, bt_path& p, const void* key, const void*
     // separator between the two goes up.
     const uint32_t icap = s.inner_cap, ks = s.key_size;
     alignas(16) char sbuf[scratch_bytes];
-    bt_node* kbuf[bt_node_bytes / 8 + 2];
-    uint64_t cbuf[bt_node_bytes / 8 + 2];
+    bt_node* kbuf[bt_inner_bytes / 8 + 2];
+    uint64_t cbuf[bt_inner_bytes / 8 + 2];
     std::memcpy(sbuf, sep_at(x, s, 0), uint64_t{i} * ks);
     std::memcpy(sbuf + uint64_t{i} * ks, sep, ks);
     std::memcpy(sbuf + uint64_t{i + 1} * ks, sep_at(x, s, i), uint64_t{icap - i} * ks);

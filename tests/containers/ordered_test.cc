@@ -302,7 +302,7 @@ TEST(OrderedTree, ReadingADumpPacksLeaves) {
 }
 
 // Entries with string keys and values make the narrowest nodes (10 to a
-// leaf, 13 children to an inner node), so 5,000 of them stand four levels
+// leaf, 25 children to an inner node), so 5,000 of them stand four levels
 // high, and scattered removals rebalance inner nodes from both sides.
 TEST(OrderedTree, FourLevelsOfStrings) {
   map_adt<xstring, xstring> m;
