@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
+#include <limits>
 #include <map>
 #include <random>
 #include <set>
@@ -299,6 +301,36 @@ TEST(OrderedTree, ReadingADumpPacksLeaves) {
   ASSERT_TRUE(test::load_from(hand, out_of_order));
   EXPECT_EQ(all_of(hand), (vi{1, 3, 5, 9}));
   EXPECT_TRUE(hand.verify());
+}
+
+// The search within a node against std::lower_bound / upper_bound, for
+// every integer key type: runs of equal keys, the type's extremes, every
+// length up to a full leaf (the compares take 16 bytes at a time and the
+// rest one by one).
+template <class K>
+void node_search_matches_std(std::mt19937& rng) {
+  constexpr K lo = std::numeric_limits<K>::min(), hi = std::numeric_limits<K>::max();
+  auto pick = [&] { return rng() % 6 == 0 ? (rng() % 2 ? hi : lo) : static_cast<K>(rng() % 40 + 60); };
+  for (uint32_t n = 0; n <= bt_shape_v<K, bt_no_value>.leaf_cap; ++n) {
+    std::vector<K> a(n);
+    for (K& x : a) x = pick();
+    std::sort(a.begin(), a.end());
+    for (const K k : {pick(), pick(), lo, hi}) {
+      ASSERT_EQ((bt_bound<K, false>(a.data(), n, k)), static_cast<uint32_t>(std::lower_bound(a.begin(), a.end(), k) - a.begin())) << n;
+      ASSERT_EQ((bt_bound<K, true>(a.data(), n, k)), static_cast<uint32_t>(std::upper_bound(a.begin(), a.end(), k) - a.begin())) << n;
+    }
+  }
+}
+TEST(OrderedTree, NodeSearchMatchesStd) {
+  std::mt19937 rng(9);
+  node_search_matches_std<int8_t>(rng);
+  node_search_matches_std<uint8_t>(rng);
+  node_search_matches_std<int16_t>(rng);
+  node_search_matches_std<uint16_t>(rng);
+  node_search_matches_std<int32_t>(rng);
+  node_search_matches_std<uint32_t>(rng);
+  node_search_matches_std<int64_t>(rng);
+  node_search_matches_std<uint64_t>(rng);
 }
 
 // Entries with string keys and values make the narrowest nodes (10 to a
