@@ -21,6 +21,8 @@ namespace {
 // plain pointer: a library that a host loads late has little of that room)
 // and freed when the thread ends by an owner in ordinary TLS.
 thread_local void* spare [[gnu::tls_model("initial-exec")]] = nullptr;
+// Whether this thread's owner is registered: tested instead of touching the
+// owner, whose every use is a dynamic TLS lookup.
 thread_local bool spare_owned [[gnu::tls_model("initial-exec")]] = false;
 struct spare_owner {
   ~spare_owner() {
