@@ -18,12 +18,12 @@ T read_value(const datas_cell* c) {
 }  // namespace
 
 NOSQL_EXPORT void del_datas(datas* d) {
-  if (d && d != nosql_db::empty_result()) nosql_db::free_result(d);
+  if (d && d != nosql_db::empty_result() && !d->owned_elsewhere) nosql_db::free_result(d);
 }
 
 NOSQL_EXPORT uint64_t cols_of(const datas* d) { return d ? d->cols.size() : 0; }
 
-NOSQL_EXPORT uint64_t rows_of(const datas* d) { return d && !d->cols.empty() ? d->cols[0].cells.size() : 0; }
+NOSQL_EXPORT uint64_t rows_of(const datas* d) { return d && !d->cols.empty() ? d->cols[0].rows() : 0; }
 
 NOSQL_EXPORT const datas_col* col_of(const datas* d, int32_t index) {
   const auto i = static_cast<uint64_t>(static_cast<int64_t>(index));
@@ -39,9 +39,9 @@ NOSQL_EXPORT const char* col_name(uint32_t* len, const datas* d, int32_t index) 
 }
 
 NOSQL_EXPORT const datas_cell* at(uint64_t row, uint64_t col, const datas* d) {
-  if (!d || d->cols.empty() || row >= d->cols[0].cells.size() || col >= d->cols.size()) return nullptr;
+  if (!d || d->cols.empty() || row >= d->cols[0].rows() || col >= d->cols.size()) return nullptr;
   // Every column has the first column's cell count.
-  return &d->cols[col].cells[row];
+  return d->cols[col].cell(row);
 }
 
 NOSQL_EXPORT uint64_t val_size(const datas_col* c) {

@@ -10,6 +10,7 @@
 #include "catalog/create.h"
 #include "containers/rw_lock.h"
 #include "lang/tokenizer.h"
+#include "ops/command.h"
 #include "ops/ops.h"
 #include "persist/dump.h"
 #include "startup/startup.h"
@@ -20,20 +21,18 @@ namespace {
 using shared = read_guard;
 using exclusive = std::unique_lock<rw_lock>;
 
-// Get and set tokenize in the dispatcher: tokens 0..n-1, missing ones empty.
-bool get_or_set(store& s, const char* line, int64_t len, datas* out, bool is_get) {
+// get, set, insert and delete: the words are split before the store lock
+// is taken; the container is resolved, the literals read and the command
+// run under it.
+bool element(store& s, element_cmd cmd, const char* line, int64_t len, datas* out) {
   token t[max_tokens];
   const int n = split_tokens(line, len, t);
-  if (!(is_get ? token_count_ok(n, 3, 5) : token_count_ok(n, 4, 6))) return false;
-  ab_adt* c = resolve_container(s, t[1]);
-  if (!c) return false;
-  if (is_get) return get_cmd(*c, t[2].view(), t[3].view(), t[4].view(), out);
-  const std::string_view a = n >= 5 ? t[3].view() : std::string_view();
-  const std::string_view b = n == 6 ? t[4].view() : std::string_view();
-  return set_cmd(*c, t[2].view(), a, b, t[n - 1].view());
+  shared l(s.lock);
+  element_command ec;
+  if (!parse_element(s, cmd, t, n, &ec)) return false;
+  arg_values v;
+  return read_literals(ec, v) && run_element(ec, v, out);
 }
-
-}  // namespace
 
 // f() under the store lock, shared or exclusive.
 template <class F>
@@ -47,15 +46,17 @@ bool under_exclusive(store& s, F&& f) {
   return f();
 }
 
+}  // namespace
+
 bool exec_cmd(store& s, const char* line, int64_t len, datas* out) {
   clear_failure();
   if (!line || len == 0) return fail(failure::empty_line);
   switch (line[0]) {
-    case 'g': return under_shared(s, [&] { return get_or_set(s, line, len, out, true); });
-    case 's': return under_shared(s, [&] { return get_or_set(s, line, len, out, false); });
+    case 'g': return element(s, element_cmd::get, line, len, out);
+    case 's': return element(s, element_cmd::set, line, len, out);
+    case 'i': return element(s, element_cmd::insert, line, len, out);
+    case 'd': return element(s, element_cmd::del, line, len, out);
     case 'k': return under_shared(s, [&] { return describe_cmd(s, line, len, out); });
-    case 'i': return under_shared(s, [&] { return insert_cmd(s, line, len); });
-    case 'd': return under_shared(s, [&] { return delete_cmd(s, line, len); });
     case 'e': return under_exclusive(s, [&] { return erase_cmd(s, line, len, out); });
     case 'r': return under_exclusive(s, [&] { return read_dump(s, line, len); });
     case 'b': return under_shared(s, [&] { return write_dump(s, line, len); });
@@ -107,16 +108,21 @@ NOSQL_SAME_CODE(VOX_E_WORD_COUNT, word_count)
 NOSQL_SAME_CODE(VOX_E_UNTERMINATED_QUOTE, unterminated_quote)
 NOSQL_SAME_CODE(VOX_E_QUOTE_IN_WORD, quote_in_word)
 NOSQL_SAME_CODE(VOX_E_ESCAPE_PAST_END, escape_past_end)
+NOSQL_SAME_CODE(VOX_E_NOT_PREPARABLE, not_preparable)
 NOSQL_SAME_CODE(VOX_E_NOT_A_REFERENCE, not_a_reference)
 NOSQL_SAME_CODE(VOX_E_VKEY_OUT_OF_RANGE, vkey_out_of_range)
 NOSQL_SAME_CODE(VOX_E_EMPTY_SLOT, empty_slot)
 NOSQL_SAME_CODE(VOX_E_UNKNOWN_NAME, unknown_name)
+NOSQL_SAME_CODE(VOX_E_STALE_STATEMENT, stale_statement)
 NOSQL_SAME_CODE(VOX_E_UNKNOWN_WORD, unknown_word)
 NOSQL_SAME_CODE(VOX_E_KIND_LACKS_WORD, kind_lacks_word)
 NOSQL_SAME_CODE(VOX_E_PLACEHOLDER, placeholder)
 NOSQL_SAME_CODE(VOX_E_UNKNOWN_KIND, unknown_kind)
 NOSQL_SAME_CODE(VOX_E_UNKNOWN_TYPE, unknown_type)
+NOSQL_SAME_CODE(VOX_E_PLACEHOLDER_WORD, placeholder_word)
 NOSQL_SAME_CODE(VOX_E_BAD_ARGUMENT, bad_argument)
+NOSQL_SAME_CODE(VOX_E_UNBOUND, unbound)
+NOSQL_SAME_CODE(VOX_E_NO_SUCH_PLACEHOLDER, no_such_placeholder)
 NOSQL_SAME_CODE(VOX_E_REFUSED, refused)
 NOSQL_SAME_CODE(VOX_E_KEY_PRESENT, key_present)
 NOSQL_SAME_CODE(VOX_E_KEY_ABSENT, key_absent)

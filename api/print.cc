@@ -26,7 +26,7 @@ void write_out(const xstring& b) {
 void render(const datas& d, xstring* out, bool flush) {
   if (d.cols.empty()) return;
   const size_t ncol = d.cols.size();
-  const uint64_t nrow = d.cols[0].cells.size();
+  const uint64_t nrow = d.cols[0].rows();
   std::vector<std::vector<xstring>> text(ncol);
   std::vector<std::vector<uint64_t>> width(ncol);
   std::vector<uint64_t> colw(ncol), namew(ncol);
@@ -36,8 +36,10 @@ void render(const datas& d, xstring* out, bool flush) {
     colw[c] = namew[c];
     text[c].resize(nrow);
     width[c].resize(nrow);
-    for (uint64_t r = 0; r < nrow && r < col.cells.size(); ++r) {
-      format_cell(col.desc, col.cells[r].value, col.cells[r].text(), &text[c][r]);
+    for (uint64_t r = 0; r < nrow && r < col.rows(); ++r) {
+      const datas_cell* cell = col.cell(r);
+      if (!cell) throw std::bad_alloc();
+      format_cell(col.desc, cell->value, cell->text(), &text[c][r]);
       width[c][r] = utf8_width(text[c][r].view());
       if (width[c][r] > colw[c]) colw[c] = width[c][r];
     }

@@ -89,6 +89,66 @@ void print(const datas* d);
  * Nothing else changes the reason: not the accessors, not del_datas(). */
 int32_t last_error(const char** text, const char** detail, uint64_t* record);
 
+/* Prepared statements: a get, set, insert or delete line parsed once and
+ * run many times, with ? standing for any literal word (a key, a value, a
+ * bound, a position, a count or a handle; not the container, not a
+ * sub-command word). Placeholders are numbered from 1 in the order they
+ * stand in the line.
+ *
+ * vox_prepare() splits the line, finds the container and classifies the
+ * word once, and reads the literals that are written out; it returns NULL,
+ * with the reason in last_error(), when the line could not run for any
+ * values (an unknown container, a word the container's kind does not
+ * answer, a ? where a word belongs, a literal of the wrong type).
+ *
+ * vox_bind_*() give placeholder `index` a value, checked against the type
+ * that place takes (the container's key or value type, or an unsigned
+ * 64-bit number for positions, counts and handles): a number must fit the
+ * type exactly (70000 is refused for an i16 key, -1 for a position, 2.5
+ * for an integer), text goes only to strings, dates and times only to
+ * their own types and must be valid. They return 0, or a failure code with
+ * the reason in last_error(). Values stay bound until changed or until
+ * vox_reset().
+ *
+ * vox_run() runs the command with the bound values under the same locks as
+ * exec() and returns its answer: a result set that belongs to the statement
+ * and stays valid until the next vox_run(), vox_reset() or vox_finalize()
+ * on it (do not pass it to del_datas(); that call ignores it). NULL on
+ * failure, with the reason in last_error(); a run whose container was
+ * erased, cleared or replaced by a read since vox_prepare() fails with
+ * VOX_E_STALE_STATEMENT and never touches another container. An answer of
+ * one cell allocates nothing.
+ *
+ * A statement is used by one thread at a time; any number of statements
+ * run at once. Using a statement after vox_finalize(), or finalizing it
+ * twice, is an error this interface cannot detect (vox_nosql.hpp's
+ * vox::statement makes it impossible). */
+typedef struct vox_stmt vox_stmt;
+vox_stmt* vox_prepare(const char* line, int32_t len);
+int32_t vox_bind_int64(vox_stmt* s, int32_t index, int64_t value);
+int32_t vox_bind_uint64(vox_stmt* s, int32_t index, uint64_t value);
+int32_t vox_bind_double(vox_stmt* s, int32_t index, double value);
+int32_t vox_bind_text(vox_stmt* s, int32_t index, const char* text, uint64_t len);
+int32_t vox_bind_date(vox_stmt* s, int32_t index, uint32_t year, uint32_t month, uint32_t day);
+int32_t vox_bind_time(vox_stmt* s, int32_t index, uint32_t hour, uint32_t minute, uint32_t second,
+                      uint32_t nanosecond);
+int32_t vox_bind_datetime(vox_stmt* s, int32_t index, uint32_t year, uint32_t month, uint32_t day,
+                          uint32_t hour, uint32_t minute, uint32_t second, uint32_t nanosecond);
+/* The number of placeholders. */
+int32_t vox_placeholder_count(const vox_stmt* s);
+const datas* vox_run(vox_stmt* s);
+/* Forgets the bound values and the last answer. */
+void vox_reset(vox_stmt* s);
+/* Frees the statement and its answer; NULL is ignored. */
+void vox_finalize(vox_stmt* s);
+
+/* The values of an integer or floating-point column as one array of
+ * rows_of() values, each val_size(c) bytes (read them as the type that
+ * val_type, val_size and val_sign name), with their number in *count; NULL
+ * for a string, date, time or datetime column. Valid as long as the result
+ * set. Reading a whole column this way costs no call per cell. */
+const void* vox_col_values(const datas_col* c, uint64_t* count);
+
 /* The codes of last_error(). DO NOT RENUMBER: hosts keep them. New codes
  * take numbers not used yet. */
 #define VOX_E_NONE 0                   /* no failure */
@@ -100,19 +160,24 @@ int32_t last_error(const char** text, const char** detail, uint64_t* record);
 #define VOX_E_UNTERMINATED_QUOTE 5     /* a quoted word has no closing quote */
 #define VOX_E_QUOTE_IN_WORD 6          /* a double quote inside a bare word */
 #define VOX_E_ESCAPE_PAST_END 7        /* an escape runs past the end of the line */
+#define VOX_E_NOT_PREPARABLE 8         /* only get, set, insert and delete lines can be prepared */
 /* The container reference. */
 #define VOX_E_NOT_A_REFERENCE 10       /* the container reference is neither a vkey nor a quoted name */
 #define VOX_E_VKEY_OUT_OF_RANGE 11     /* the vkey is beyond the slot table */
 #define VOX_E_EMPTY_SLOT 12            /* no container at this vkey */
 #define VOX_E_UNKNOWN_NAME 13          /* no container has this name */
+#define VOX_E_STALE_STATEMENT 14       /* the statement's container is gone */
 /* Words, kinds and types. */
 #define VOX_E_UNKNOWN_WORD 20          /* the word matches no sub-command */
 #define VOX_E_KIND_LACKS_WORD 21       /* the container's kind does not answer this word */
 #define VOX_E_PLACEHOLDER 22           /* a placeholder hash container takes no element command */
 #define VOX_E_UNKNOWN_KIND 23          /* no such kind */
 #define VOX_E_UNKNOWN_TYPE 24          /* no such type */
+#define VOX_E_PLACEHOLDER_WORD 25      /* a placeholder stands where a word belongs */
 /* Arguments. */
 #define VOX_E_BAD_ARGUMENT 30          /* an argument cannot be read as the type it needs */
+#define VOX_E_UNBOUND 31               /* a placeholder has no value */
+#define VOX_E_NO_SUCH_PLACEHOLDER 32   /* no placeholder has this index */
 /* The container's (or the store's) refusals. */
 #define VOX_E_REFUSED 40               /* the container refused the operation */
 #define VOX_E_KEY_PRESENT 41           /* the key is already present */

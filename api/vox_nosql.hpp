@@ -51,6 +51,17 @@
 #if VOX_NOSQL_CHRONO
 #include <chrono>
 #endif
+// VOX_NOSQL_SPAN is 1 when std::span is there for reading columns in bulk.
+#ifndef VOX_NOSQL_SPAN
+#if __cplusplus >= 202002L && __has_include(<span>)
+#define VOX_NOSQL_SPAN 1
+#else
+#define VOX_NOSQL_SPAN 0
+#endif
+#endif
+#if VOX_NOSQL_SPAN
+#include <span>
+#endif
 
 namespace vox {
 
@@ -439,32 +450,20 @@ class row {
   std::size_t index_;
 };
 
-// The answer of one command: owns the result set and frees it. False when
-// the command failed, and then error() says why. A success may have no
-// columns (an insert, or a get that found nothing); a get that found an
-// empty list has a column and no rows.
-class result {
+// Reads a result set that something else owns (a prepared statement's
+// answer, or a vox::result). False when the command failed, and then
+// error() says why. A success may have no columns (an insert, or a get that
+// found nothing); a get that found an empty list has a column and no rows.
+class result_view {
  public:
-  result() noexcept = default;
-  // Takes what exec() returned; made right after that exec() on the same
-  // thread, a failed result takes the thread's reason with it.
-  explicit result(datas* d) noexcept : d_(d) {
+  result_view() noexcept = default;
+  // Looks at d; made right after the call that returned d, on the same
+  // thread, a failed view (null d) takes the thread's reason with it.
+  explicit result_view(const datas* d) noexcept : d_(d) {
     if (!d_) error_ = vox::last_error();
   }
-  // A failed result for a reason of its own.
-  explicit result(const vox::error& why) noexcept : error_(why) {}
-  result(result&& o) noexcept : d_(std::exchange(o.d_, nullptr)), error_(o.error_) {}
-  result& operator=(result&& o) noexcept {
-    if (this != &o) {
-      ::del_datas(d_);
-      d_ = std::exchange(o.d_, nullptr);
-      error_ = o.error_;
-    }
-    return *this;
-  }
-  result(const result&) = delete;
-  result& operator=(const result&) = delete;
-  ~result() { ::del_datas(d_); }
+  // A failed answer for a reason of its own.
+  explicit result_view(const vox::error& why) noexcept : error_(why) {}
 
   explicit operator bool() const noexcept { return d_ != nullptr; }
   // Why the command failed; code VOX_E_NONE for a success (and for a
@@ -490,6 +489,24 @@ class result {
       if (name(i) == n) return i;
     return std::nullopt;
   }
+#if VOX_NOSQL_SPAN
+  // Every value of a number column at once, as T: empty when the column
+  // is out of range or does not hold exactly T (an i32 column is read as
+  // std::int32_t, a u64 column as std::uint64_t, a double column as double).
+  template <class T>
+  std::span<const T> column(std::size_t col) const noexcept {
+    static_assert(std::is_arithmetic_v<T> && !std::is_same_v<T, bool>, "column<T>() reads numbers");
+    if (col >= columns()) return {};
+    const datas_col* c = ::col_of(d_, static_cast<std::int32_t>(col));
+    const bool same = std::is_floating_point_v<T>
+                          ? ::val_type(c) == 1
+                          : ::val_type(c) == 0 && (::val_sign(c) == 0) == std::is_signed_v<T>;
+    if (!same || ::val_size(c) != sizeof(T)) return {};
+    std::uint64_t n = 0;
+    const void* p = ::vox_col_values(c, &n);
+    return p ? std::span<const T>(static_cast<const T*>(p), static_cast<std::size_t>(n)) : std::span<const T>();
+  }
+#endif
   cell at(std::size_t row, std::size_t col) const noexcept { return vox::row(d_, row)[col]; }
   vox::row operator[](std::size_t r) const noexcept { return vox::row(d_, r); }
 
@@ -520,11 +537,40 @@ class result {
   // Writes the result set to standard output as a text table.
   void print() const { ::print(d_); }
   const datas* get() const noexcept { return d_; }
-  datas* release() noexcept { return std::exchange(d_, nullptr); }
+
+ protected:
+  const datas* d_ = nullptr;
+  vox::error error_;
+};
+
+// The answer of one exec(): a result_view that owns the result set and
+// frees it. Move-only.
+class result : public result_view {
+ public:
+  result() noexcept = default;
+  // Takes what exec() returned; made right after that exec() on the same
+  // thread, a failed result takes the thread's reason with it.
+  explicit result(datas* d) noexcept : result_view(d) {}
+  // A failed result for a reason of its own.
+  explicit result(const vox::error& why) noexcept : result_view(why) {}
+  result(result&& o) noexcept : result_view(o) { o.d_ = nullptr; }
+  result& operator=(result&& o) noexcept {
+    if (this != &o) {
+      ::del_datas(owned());
+      d_ = std::exchange(o.d_, nullptr);
+      error_ = o.error_;
+    }
+    return *this;
+  }
+  result(const result&) = delete;
+  result& operator=(const result&) = delete;
+  ~result() { ::del_datas(owned()); }
+
+  datas* release() noexcept { return const_cast<datas*>(std::exchange(d_, nullptr)); }
 
  private:
-  datas* d_ = nullptr;
-  vox::error error_;
+  // exec() handed the result set over, so the pointer is the host's to free.
+  datas* owned() const noexcept { return const_cast<datas*>(d_); }
 };
 
 namespace detail {
@@ -574,6 +620,114 @@ bool put(const R& container, const K& key, const V& value) {
   }
   return static_cast<bool>(runf("i {} {} {}", container, key, value));
 }
+
+// A get, set, insert or delete line prepared once and run many times, with
+// ? for any literal word (see vox_prepare in vox_nosql.h). Move-only; the
+// library's statement is finalized when the object goes, so it can be
+// neither used after nor finalized twice.
+//
+//   vox::statement find("g \"ids\" equal ?");
+//   find.bind(42);
+//   vox::result_view r = find.run();            // valid until the next run()
+//   for (std::int32_t k : r.column<std::int32_t>(0)) ...
+class statement {
+ public:
+  statement() noexcept = default;
+  // False (error() says why) when the line cannot be prepared.
+  explicit statement(std::string_view line) noexcept {
+    if (line.size() > max_line_bytes) {
+      error_ = {VOX_E_NOT_SENT, "the line was not sent: it cannot be built or is too long", "", 0};
+      return;
+    }
+    s_ = ::vox_prepare(line.data(), static_cast<std::int32_t>(line.size()));
+    if (!s_) error_ = vox::last_error();
+  }
+  statement(statement&& o) noexcept : s_(std::exchange(o.s_, nullptr)), error_(o.error_) {}
+  statement& operator=(statement&& o) noexcept {
+    if (this != &o) {
+      ::vox_finalize(s_);
+      s_ = std::exchange(o.s_, nullptr);
+      error_ = o.error_;
+    }
+    return *this;
+  }
+  statement(const statement&) = delete;
+  statement& operator=(const statement&) = delete;
+  ~statement() { ::vox_finalize(s_); }
+
+  explicit operator bool() const noexcept { return s_ != nullptr; }
+  // Why the last prepare or bind failed.
+  const vox::error& error() const noexcept { return error_; }
+  int placeholders() const noexcept { return ::vox_placeholder_count(s_); }
+
+  // Binds the arguments to placeholders 1, 2, ... in order; false at the
+  // first that does not fit its place (error() says why). Integers,
+  // floating point, strings, vox::date, vox::time_of_day, vox::date_time
+  // and, under C++20, the std::chrono types that command() takes.
+  template <class... A>
+  bool bind(const A&... args) noexcept {
+    int i = 0;
+    return (bind_at(++i, args) && ...);
+  }
+  template <class T>
+  bool bind_at(int index, const T& v) noexcept {
+    if (!s_) return false;
+    const std::int32_t code = bind_one(index, v);
+    if (code != VOX_E_NONE) error_ = vox::last_error();
+    return code == VOX_E_NONE;
+  }
+  // Runs the command with the bound values. The answer belongs to the
+  // statement: valid until the next run() or reset(), or the statement's end.
+  result_view run() const noexcept {
+    if (!s_) return result_view(error_);
+    return result_view(::vox_run(s_));
+  }
+  // Forgets the bound values and the last answer.
+  void reset() noexcept { ::vox_reset(s_); }
+  vox_stmt* get() const noexcept { return s_; }
+
+ private:
+  template <class T>
+  std::int32_t bind_one(int i, const T& v) noexcept {
+    using U = std::uint32_t;
+    if constexpr (detail::is_text<T>) {
+      const std::string_view t(v);
+      return ::vox_bind_text(s_, i, t.data(), t.size());
+    } else if constexpr (std::is_same_v<T, bool> || std::is_same_v<T, char>) {
+      static_assert(detail::unsupported<T>, "bind text as a string and truth values as 0 or 1");
+    } else if constexpr (std::is_integral_v<T> && std::is_signed_v<T>) {
+      return ::vox_bind_int64(s_, i, v);
+    } else if constexpr (std::is_integral_v<T>) {
+      return ::vox_bind_uint64(s_, i, v);
+    } else if constexpr (std::is_floating_point_v<T>) {
+      return ::vox_bind_double(s_, i, static_cast<double>(v));
+    } else if constexpr (std::is_same_v<T, date>) {
+      return ::vox_bind_date(s_, i, static_cast<U>(v.year), v.month, v.day);
+    } else if constexpr (std::is_same_v<T, time_of_day>) {
+      return ::vox_bind_time(s_, i, v.hour, v.minute, v.second, v.nanosecond);
+    } else if constexpr (std::is_same_v<T, date_time>) {
+      return ::vox_bind_datetime(s_, i, static_cast<U>(v.date.year), v.date.month, v.date.day, v.time.hour,
+                                 v.time.minute, v.time.second, v.time.nanosecond);
+#if VOX_NOSQL_CHRONO
+    } else if constexpr (std::is_same_v<T, std::chrono::year_month_day>) {
+      return bind_one(i, detail::from_chrono(v));
+    } else if constexpr (detail::is_hh_mm_ss<T>::value) {
+      const auto t = detail::from_chrono(std::chrono::duration_cast<std::chrono::nanoseconds>(v.to_duration()));
+      return t ? bind_one(i, *t) : ::vox_bind_time(s_, i, 24, 0, 0, 0);  // out of range: refused
+    } else if constexpr (detail::is_time_point<T>::value) {
+      const auto day = std::chrono::floor<std::chrono::days>(v);
+      const auto t = detail::from_chrono(std::chrono::duration_cast<std::chrono::nanoseconds>(v - day));
+      const date d = detail::from_chrono(std::chrono::year_month_day(day));
+      return t ? bind_one(i, date_time{d, *t}) : ::vox_bind_datetime(s_, i, 0, 0, 0, 24, 0, 0, 0);
+#endif
+    } else {
+      static_assert(detail::unsupported<T>, "bind() takes strings, numbers, dates and times");
+    }
+  }
+
+  vox_stmt* s_ = nullptr;
+  vox::error error_;
+};
 
 }  // namespace vox
 

@@ -1,6 +1,8 @@
 // Kind words and the common container header.
 #include "containers/container.h"
 
+#include <atomic>
+
 namespace nosql_db {
 namespace {
 
@@ -26,7 +28,12 @@ bool kind_from_word(std::string_view w, kind* out) noexcept {
 }
 
 ab_adt::ab_adt(kind k, scalar key_type, type_desc key_desc, type_desc val_desc) noexcept
-    : kind_(k), key_type_(key_type), key_desc_(key_desc), val_desc_(val_desc) {}
+    : kind_(k), key_type_(key_type), key_desc_(key_desc), val_desc_(val_desc), serial_(next_serial()) {}
+
+uint64_t ab_adt::next_serial() noexcept {
+  static std::atomic<uint64_t> counter{0};
+  return counter.fetch_add(1, std::memory_order_relaxed) + 1;
+}
 
 ab_adt::~ab_adt() = default;
 

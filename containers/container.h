@@ -77,6 +77,9 @@ class ab_adt {
   type_desc val_desc() const noexcept { return val_desc_; }
   scalar value_type() const noexcept { return scalar_of(val_desc_); }
   const xstring& name() const noexcept { return name_; }
+  // A number no other container of this process has had: tells a container
+  // from a later one in the same slot (and at the same address).
+  uint64_t serial() const noexcept { return serial_; }
   void set_name(std::string_view n) { name_.assign(n.data(), n.size()); }
 
  protected:
@@ -88,7 +91,10 @@ class ab_adt {
   type_desc key_desc_;
   type_desc val_desc_;
   xstring name_;
+  uint64_t serial_;
   mutable rw_lock lock_;
+
+  static uint64_t next_serial() noexcept;
 };
 
 // Element operations over K. Positions count from 1, indexes from 0.

@@ -73,10 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     datas k;
     check(run("k", &k), "describe after a read");
     const uint64_t n = the_store->container_count();
-    check(n == 0 || (k.cols.size() == 7 && k.cols[1].cells.size() == n), "describe rows");
+    check(n == 0 || (k.cols.size() == 7 && k.cols[1].rows() == n), "describe rows");
     for (uint64_t row = 0; row < n; ++row) {
       uint64_t v;
-      std::memcpy(&v, k.cols[1].cells[row].value, 8);
+      std::memcpy(&v, k.cols[1].cell(row)->value, 8);
       const ab_adt* c = the_store->at(v);
       check(c != nullptr, "described vkey is empty");
       const bool hashed = c->kind_id() == kind::hashmap || c->kind_id() == kind::hashtable;
@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       check(hashed || c->size() <= size, "more elements than file bytes");
       datas g;
       if (run("g " + std::to_string(v) + " all", &g) && !hashed && !g.cols.empty())
-        check(g.cols[0].cells.size() <= size, "listed more elements than file bytes");
+        check(g.cols[0].rows() <= size, "listed more elements than file bytes");
     }
   }
   run("clear", &ignored);

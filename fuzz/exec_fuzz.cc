@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   datas k;
   if (!exec_cmd(*s, "k", 1, &k)) std::abort();
-  const uint64_t rows = k.cols.empty() ? 0 : k.cols[0].cells.size();
+  const uint64_t rows = k.cols.empty() ? 0 : k.cols[0].rows();
   if (rows != s->container_count()) std::abort();
   return 0;
 }

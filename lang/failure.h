@@ -29,19 +29,24 @@ enum class failure : int32_t {
   unterminated_quote = 5,
   quote_in_word = 6,
   escape_past_end = 7,
+  not_preparable = 8,
   // The container reference.
   not_a_reference = 10,
   vkey_out_of_range = 11,
   empty_slot = 12,
   unknown_name = 13,
+  stale_statement = 14,
   // Words, kinds and types.
   unknown_word = 20,
   kind_lacks_word = 21,
   placeholder = 22,
   unknown_kind = 23,
   unknown_type = 24,
+  placeholder_word = 25,
   // Arguments.
   bad_argument = 30,
+  unbound = 31,
+  no_such_placeholder = 32,
   // The container's refusals.
   refused = 40,
   key_present = 41,

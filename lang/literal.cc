@@ -159,25 +159,32 @@ bool parse_f64(std::string_view t, double* out) noexcept {
   return parse_floating(t, out, [](const char* s, char** e) { return strtod_l(s, e, c_locale()); });
 }
 
-bool parse_date(std::string_view t, date* out) noexcept {
+bool make_date(uint32_t y, uint32_t m, uint32_t d, date* out) noexcept {
   static constexpr unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (y > 9999 || m < 1 || m > 12 || d < 1) return false;
+  const unsigned month_len = (m == 2 && leap(y)) ? 29 : days[m - 1];
+  if (d > month_len) return false;
+  *out = date{static_cast<uint16_t>(y), static_cast<uint8_t>(m), static_cast<uint8_t>(d)};
+  return true;
+}
+
+bool make_time(uint32_t h, uint32_t m, uint32_t s, uint32_t ns, time* out) noexcept {
+  if (h >= 24 || m >= 60 || s >= 60 || ns > 999999999) return false;
+  *out = time{static_cast<uint8_t>(h), static_cast<uint8_t>(m), static_cast<uint8_t>(s), ns};
+  return true;
+}
+
+bool parse_date(std::string_view t, date* out) noexcept {
   unsigned y, m, d;
   if (t.size() < 10 || t[4] != '-' || t[7] != '-') return false;
   if (!digits(t, 0, 4, &y) || !digits(t, 5, 2, &m) || !digits(t, 8, 2, &d)) return false;
-  if (m < 1 || m > 12 || d < 1) return false;
-  const unsigned month_len = (m == 2 && leap(y)) ? 29 : days[m - 1];
-  if (d > month_len) return false;
-  out->year = static_cast<uint16_t>(y);
-  out->month = static_cast<uint8_t>(m);
-  out->day = static_cast<uint8_t>(d);
-  return true;
+  return make_date(y, m, d, out);
 }
 
 bool parse_time(std::string_view t, time* out) noexcept {
   unsigned h, m, s;
   if (t.size() < 8 || t[2] != ':' || t[5] != ':') return false;
   if (!digits(t, 0, 2, &h) || !digits(t, 3, 2, &m) || !digits(t, 6, 2, &s)) return false;
-  if (h >= 24 || m >= 60 || s >= 60) return false;
   uint32_t ns = 0;
   if (t.size() > 8 && t[8] == '.') {
     // Up to nine fraction digits count; further digits are ignored, so a
@@ -191,11 +198,7 @@ bool parse_time(std::string_view t, time* out) noexcept {
     }
     for (; used < 9; ++used) ns *= 10;
   }
-  out->hour = static_cast<uint8_t>(h);
-  out->minute = static_cast<uint8_t>(m);
-  out->second = static_cast<uint8_t>(s);
-  out->nanosecond = ns;
-  return true;
+  return make_time(h, m, s, ns, out);
 }
 
 bool parse_datetime(std::string_view t, date_time* out) noexcept {

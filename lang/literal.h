@@ -26,6 +26,12 @@ bool parse_date(std::string_view tok, date* out) noexcept;
 bool parse_time(std::string_view tok, time* out) noexcept;
 bool parse_datetime(std::string_view tok, date_time* out) noexcept;
 
+// A date or time from its fields, checked as the literals are (year 0 to
+// 9999, a real day of the month; hour, minute and second in range, at most
+// 999,999,999 ns); false, *out untouched, otherwise.
+bool make_date(uint32_t year, uint32_t month, uint32_t day, date* out) noexcept;
+bool make_time(uint32_t hour, uint32_t minute, uint32_t second, uint32_t nanosecond, time* out) noexcept;
+
 // The bucket-count rule: unsigned, wrapping, 0 for anything that is not a
 // whole number.
 uint64_t parse_size_argument(std::string_view tok) noexcept;

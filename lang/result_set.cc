@@ -2,6 +2,7 @@
 // result and column building.
 #include "lang/result_set.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 
@@ -62,3 +63,60 @@ datas_col& add_column(datas* d, std::string_view name, type_desc desc) {
 }
 
 }  // namespace nosql_db
+
+namespace {
+
+uint32_t width_of(nosql_db::type_desc d) noexcept { return d.size < 3 ? 1u << d.size : 8; }
+
+// Where an empty number column points: a valid address for no values.
+alignas(8) const unsigned char no_values[8] = {};
+
+}  // namespace
+
+datas_col::~datas_col() {
+  delete[] made_.load(std::memory_order_relaxed);
+  ::operator delete(packed_);
+}
+
+const void* datas_col::values(uint64_t* n) const noexcept {
+  if (!is_number()) return nullptr;
+  if (packed_) {
+    *n = rows_;
+    return packed_;
+  }
+  *n = cells_.size();
+  // A single number starts the value bytes of its cell.
+  return cells_.empty() ? static_cast<const void*>(no_values) : cells_[0].value;
+}
+
+void datas_col::append_numbers(const void* p, uint64_t n, uint32_t width) {
+  if (!packed_ && cells_.size() + n <= 1) {
+    if (n == 1) std::memcpy(cells_.emplace_back().value, p, width);
+    return;
+  }
+  const uint64_t have = rows();
+  if (!packed_ || (have + n) * width > packed_cap_) {
+    if (have + n > (uint64_t{1} << 58) / width) throw std::bad_alloc();
+    const uint64_t cap = std::max<uint64_t>(2 * (have + n) * width, 64);
+    char* fresh = static_cast<char*>(::operator new(cap));
+    if (packed_) std::memcpy(fresh, packed_, have * width);
+    else if (have == 1) std::memcpy(fresh, cells_[0].value, width);
+    ::operator delete(packed_);
+    packed_ = fresh;
+    packed_cap_ = cap;
+    cells_.clear();
+  }
+  std::memcpy(packed_ + have * width, p, n * width);
+  rows_ = have + n;
+}
+
+datas_cell* datas_col::make_cells() const noexcept {
+  datas_cell* m = new (std::nothrow) datas_cell[rows_];
+  if (!m) return nullptr;
+  const uint32_t w = width_of(desc);
+  for (uint64_t i = 0; i < rows_; ++i) std::memcpy(m[i].value, packed_ + i * w, w);
+  datas_cell* expected = nullptr;
+  if (made_.compare_exchange_strong(expected, m, std::memory_order_acq_rel, std::memory_order_acquire)) return m;
+  delete[] m;  // another reader made them first
+  return expected;
+}

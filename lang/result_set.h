@@ -7,6 +7,7 @@
 // cut at 65,535 bytes.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -115,14 +116,62 @@ struct datas_cell {
   std::string_view text() const noexcept { return text_.view(); }
 };
 
+// A column. Numbers (integer and floating-point columns) of more than one
+// row are kept as one packed array of their values, which a host can read
+// in bulk (vox_col_values); their cells are made from it on the first
+// request for one, once, by whichever reader asks first. A column of one
+// number keeps it in its first cell, whose value bytes start with it. Every
+// other column is a list of cells.
 struct datas_col {
+  datas_col() noexcept = default;
+  datas_col(const datas_col&) = delete;
+  datas_col& operator=(const datas_col&) = delete;
+  datas_col(datas_col&& o) noexcept
+      : name(std::move(o.name)), desc(o.desc), cells_(std::move(o.cells_)),
+        packed_(std::exchange(o.packed_, nullptr)), rows_(std::exchange(o.rows_, 0)),
+        packed_cap_(std::exchange(o.packed_cap_, 0)),
+        made_(o.made_.exchange(nullptr, std::memory_order_relaxed)) {}
+  ~datas_col();
+
   nosql_db::xstring name;
   nosql_db::type_desc desc = nosql_db::no_type_desc;
-  nosql_db::inline_vec<datas_cell> cells;
+
+  uint64_t rows() const noexcept { return packed_ ? rows_ : cells_.size(); }
+  // Cell i (i < rows()); null only when the cells of a packed column cannot
+  // be made for want of memory.
+  const datas_cell* cell(uint64_t i) const noexcept {
+    if (!packed_) return &cells_[i];
+    datas_cell* m = made_.load(std::memory_order_acquire);
+    if (!m) m = make_cells();
+    return m ? m + i : nullptr;
+  }
+  // The values of a number column as one array (*n of them); null for a
+  // column of another type.
+  const void* values(uint64_t* n) const noexcept;
+
+  // Building (one thread, before the column is handed out).
+  datas_cell& append_cell() { return cells_.emplace_back(); }
+  // Appends n numbers of `width` bytes each; REQUIRES a number column.
+  void append_numbers(const void* p, uint64_t n, uint32_t width);
+  // Capacity for n more cells of a column of cells.
+  void reserve_cells(uint64_t n) { cells_.reserve(cells_.size() + n); }
+
+ private:
+  bool is_number() const noexcept { return desc.cls <= 1; }
+  datas_cell* make_cells() const noexcept;
+
+  nosql_db::inline_vec<datas_cell> cells_;
+  char* packed_ = nullptr;  // rows_ values of the column's width
+  uint64_t rows_ = 0;
+  uint64_t packed_cap_ = 0;  // bytes
+  mutable std::atomic<datas_cell*> made_{nullptr};
 };
 
 struct datas {
   nosql_db::inline_vec<datas_col> cols;
+  // Set on a result set that something else owns (a prepared statement's
+  // answer): del_datas leaves it alone.
+  bool owned_elsewhere = false;
 };
 
 namespace nosql_db {
@@ -143,17 +192,31 @@ datas_col& add_column(datas* d, std::string_view name, type_desc desc);
 // Appends one cell holding v to a column; T is one of the fourteen types.
 template <class T>
 void append_value(datas_col& col, const T& v) {
-  datas_cell& c = col.cells.emplace_back();
-  if constexpr (std::is_same_v<T, xstring>) {
-    c.set_text(v.view());
-  } else if constexpr (std::is_same_v<T, time>) {
-    // Time fields sit where a datetime keeps them.
-    std::memcpy(c.value + 4, &v, sizeof v);
+  if constexpr (std::is_arithmetic_v<T>) {
+    col.append_numbers(&v, 1, sizeof v);
   } else {
-    static_assert(sizeof(T) <= sizeof c.value);
-    std::memcpy(c.value, &v, sizeof v);
+    datas_cell& c = col.append_cell();
+    if constexpr (std::is_same_v<T, xstring>) {
+      c.set_text(v.view());
+    } else if constexpr (std::is_same_v<T, time>) {
+      // Time fields sit where a datetime keeps them.
+      std::memcpy(c.value + 4, &v, sizeof v);
+    } else {
+      static_assert(sizeof(T) <= sizeof c.value);
+      std::memcpy(c.value, &v, sizeof v);
+    }
   }
 }
-inline void append_text(datas_col& col, std::string_view t) { col.cells.emplace_back().set_text(t); }
+// Appends n values.
+template <class T>
+void append_values(datas_col& col, const T* p, uint64_t n) {
+  if constexpr (std::is_arithmetic_v<T>) {
+    col.append_numbers(p, n, sizeof(T));
+  } else {
+    col.reserve_cells(n);
+    for (uint64_t i = 0; i < n; ++i) append_value(col, p[i]);
+  }
+}
+inline void append_text(datas_col& col, std::string_view t) { col.append_cell().set_text(t); }
 
 }  // namespace nosql_db

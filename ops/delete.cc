@@ -1,60 +1,48 @@
 // The delete command (remove elements) and the erase command (drop a
 // container).
+#include "ops/command.h"
 #include "ops/ops.h"
 #include "ops/refusal.h"
-#include "ops/typed.h"
-#include "ops/words.h"
 
 namespace nosql_db {
 namespace {
 
 template <class K>
-bool delete_typed(adt<K>& c, std::string_view w, std::string_view a, std::string_view b) {
-  K k1{}, k2{};
-  uint64_t n = 0, m = 0;
-  auto key1 = [&] { return read_arg(a, &k1); };
-  auto keys = [&] { return read_arg(a, &k1) && read_arg(b, &k2); };
-  auto count1 = [&] { return read_arg(a, &n); };
-  const word row = classify_delete(w);
+bool delete_typed(adt<K>& c, word row, const arg_values& v) {
+  auto key = [&](uint8_t slot) -> decltype(auto) { return v[slot].get<K>(); };
+  const uint64_t n = v[slot_a].get<uint64_t>();
   // The operation's answer; a refusal records why.
-  auto done = [&](bool ok) { return ok || refused(c, change_cmd::del, row); };
+  auto done = [&](bool ok) { return ok || refused(c, element_cmd::del, row); };
   switch (row) {
     case word::all: return done(c.del_all());
-    case word::equal: return key1() && done(c.del_eq(k1));
+    case word::equal: return done(c.del_eq(key(slot_a)));
     case word::first: return done(c.del_first());
-    case word::first_n: return count1() && done(c.del_first_n(n));
-    case word::gt: return key1() && done(c.del_gt(k1));
-    case word::ge: return key1() && done(c.del_ge(k1));
-    case word::lt: return key1() && done(c.del_lt(k1));
-    case word::le: return key1() && done(c.del_le(k1));
+    case word::first_n: return done(c.del_first_n(n));
+    case word::gt: return done(c.del_gt(key(slot_a)));
+    case word::ge: return done(c.del_ge(key(slot_a)));
+    case word::lt: return done(c.del_lt(key(slot_a)));
+    case word::le: return done(c.del_le(key(slot_a)));
     case word::last: return done(c.del_last());
-    case word::lt_gt: return keys() && done(c.del_lt_gt(k1, k2));
-    case word::lt_ge: return keys() && done(c.del_lt_ge(k1, k2));
-    case word::le_gt: return keys() && done(c.del_le_gt(k1, k2));
-    case word::le_ge: return keys() && done(c.del_le_ge(k1, k2));
-    case word::last_n: return count1() && done(c.del_last_n(n));
+    case word::lt_gt: return done(c.del_lt_gt(key(slot_a), key(slot_b)));
+    case word::lt_ge: return done(c.del_lt_ge(key(slot_a), key(slot_b)));
+    case word::le_gt: return done(c.del_le_gt(key(slot_a), key(slot_b)));
+    case word::le_ge: return done(c.del_le_ge(key(slot_a), key(slot_b)));
+    case word::last_n: return done(c.del_last_n(n));
     case word::min: return done(c.del_min());
     case word::max: return done(c.del_max());
-    case word::min_n: return count1() && done(c.del_min_n(n));
-    case word::max_n: return count1() && done(c.del_max_n(n));
-    case word::nth: return count1() && done(c.del_nth(n));
-    case word::pos: return count1() && done(c.del_at_pos(n));
-    case word::range: return read_arg(a, &n) && read_arg(b, &m) && done(c.del_range(n, m));
+    case word::min_n: return done(c.del_min_n(n));
+    case word::max_n: return done(c.del_max_n(n));
+    case word::nth: return done(c.del_nth(n));
+    case word::pos: return done(c.del_at_pos(n));
+    case word::range: return done(c.del_range(n, v[slot_b].get<uint64_t>()));
     default: return fail(failure::unknown_word);
   }
 }
 
 }  // namespace
 
-bool delete_cmd(const store& s, const char* line, int64_t len) {
-  token t[max_tokens];
-  const int n = split_tokens(line, len, t);
-  if (!token_count_ok(n, 3, 5)) return false;
-  ab_adt* c = resolve_container(s, t[1]);
-  if (!c) return false;
-  if (!takes_element_commands(*c)) return fail(failure::placeholder, c->kind_name().data());
-  const std::string_view w = t[2].view(), a = t[3].view(), b = t[4].view();
-  return with_adt(*c, [&](auto& typed) { return delete_typed(typed, w, a, b); });
+bool run_delete(ab_adt& c, word row, const arg_values& v) {
+  return with_adt(c, [&](auto& typed) { return delete_typed(typed, row, v); });
 }
 
 bool erase_cmd(store& s, const char* line, int64_t len, datas* out) {

@@ -1,9 +1,6 @@
 // The get command: one read operation, answered as at most one column.
-#include <tuple>
-
+#include "ops/command.h"
 #include "ops/ops.h"
-#include "ops/typed.h"
-#include "ops/words.h"
 
 namespace nosql_db {
 namespace {
@@ -12,140 +9,126 @@ constexpr type_desc u64_desc = scalar_traits<uint64_t>::desc;
 constexpr type_desc u08_col_desc = scalar_traits<uint8_t>::desc;
 constexpr type_desc text_desc = scalar_traits<xstring>::desc;
 
-// The list a get fills, kept per thread and key type so that answers of a
-// few elements allocate nothing; one that grew large is let go afterwards.
-// A thread's lists sit in one heap block that it allocates on its first
-// get; the block is reached through one pointer of static TLS (a library
-// that a host loads late has little of that) and freed when the thread
-// ends.
-#define NOSQL_LIST_OF(tag, T, ...) elem_array<T>,
-using thread_lists = std::tuple<NOSQL_FOR_EACH_SCALAR(NOSQL_LIST_OF) int>;
-#undef NOSQL_LIST_OF
-thread_local thread_lists* t_lists [[gnu::tls_model("initial-exec")]] = nullptr;
-struct lists_owner {
-  ~lists_owner() {
-    delete t_lists;
-    t_lists = nullptr;
-  }
-};
-thread_local lists_owner t_lists_owner;
-
+// Builds the answer of a get from the operation's result: nothing when
+// the operation said no, otherwise one column.
 template <class K>
-struct scratch_list {
-  elem_array<K>& l;
-  scratch_list() : l(slot()) { l.clear(); }
-  ~scratch_list() {
-    if (l.capacity() > 4096) l = elem_array<K>();
+class answer {
+ public:
+  answer(const adt<K>& c, datas* out) noexcept : c_(c), out_(out) {}
+  bool one(bool ok, const K& x) {  // x by reference: read after the call
+    if (ok) append_value(add_column(out_, "", c_.key_desc()), x);
+    return true;
   }
-  static elem_array<K>& slot() {
-    if (!t_lists) {
-      t_lists = new thread_lists();
-      (void)&t_lists_owner;  // first use: its destructor runs at thread exit
-    }
-    return std::get<elem_array<K>>(*t_lists);
+  bool many(bool ok, const elem_array<K>& l) {
+    if (ok) list_to_column(l, add_column(out_, "", c_.key_desc()));
+    return true;
   }
+  bool number(bool ok, const uint64_t& n) {  // n by reference: read after the call
+    if (ok) append_value(add_column(out_, "", u64_desc), n);
+    return true;
+  }
+  bool text(std::string_view t) {
+    append_text(add_column(out_, "", text_desc), t);
+    return true;
+  }
+
+ private:
+  const adt<K>& c_;
+  datas* out_;
 };
 
+// The rows that answer with a single element, a count or a name.
 template <class K>
-bool get_typed(const adt<K>& c, word w, std::string_view a, std::string_view b, datas* out) {
-  scratch_list<K> scratch;
-  elem_array<K>& list = scratch.l;
+bool get_single(const adt<K>& c, word w, const arg_values& v, answer<K>& ans) {
+  const K& k1 = v[slot_a].get<K>();
   K one{};
   uint64_t n = 0;
-  K k1{}, k2{};
-  bool flag = false;
-  // Each row: read its arguments, call the operation; a false answer adds
-  // nothing and still succeeds.
-  auto single = [&](bool ok) {
-    if (ok) append_value(add_column(out, "", c.key_desc()), one);
-    return true;
-  };
-  auto many = [&](bool ok) {
-    if (ok) list_to_column(list, add_column(out, "", c.key_desc()));
-    return true;
-  };
-  auto number = [&](bool ok) {
-    if (ok) append_value(add_column(out, "", u64_desc), n);
-    return true;
-  };
-  auto key1 = [&] { return read_arg(a, &k1); };
-  auto keys = [&] { return read_arg(a, &k1) && read_arg(b, &k2); };
-  auto count1 = [&] { return read_arg(a, &n); };
-  uint64_t from = 0, to = 0;
-
   switch (w) {
-    case word::all: return many(c.get_all(&list));
-    case word::count: return number(c.get_count(&n));
-    case word::con_type: append_text(add_column(out, "", text_desc), c.kind_name()); return true;
-    case word::key_type: append_text(add_column(out, "", text_desc), type_name(c.key_desc())); return true;
-    case word::val_type: append_text(add_column(out, "", text_desc), type_name(c.val_desc())); return true;
-    case word::contain:
-    case word::ucontain: {
-      if (!key1()) return false;
-      // Only string tries answer; every other container says no.
-      if constexpr (std::is_same_v<K, xstring>) {
-        const bool ok = w == word::contain ? c.get_contains(k1, &flag) : c.get_contains_nocase(k1, &flag);
-        if (ok) append_value(add_column(out, "", u08_col_desc), static_cast<uint8_t>(flag ? 1 : 0));
-      }
-      return true;
-    }
-    case word::equal: return key1() && many(c.get_eq(k1, &list));
-    case word::first: return single(c.get_first(&one));
-    case word::first_n: return count1() && many(c.get_first_n(n, &list));
-    case word::gt: return key1() && many(c.get_gt(k1, &list));
-    case word::ge: return key1() && many(c.get_ge(k1, &list));
-    case word::lt: return key1() && many(c.get_lt(k1, &list));
-    case word::le: return key1() && many(c.get_le(k1, &list));
-    case word::index: return key1() && number(c.get_index(k1, &n));
-    case word::last: return single(c.get_last(&one));
-    case word::le_ge: return keys() && many(c.get_le_ge(k1, k2, &list));
-    case word::le_gt: return keys() && many(c.get_le_gt(k1, k2, &list));
-    case word::lt_ge: return keys() && many(c.get_lt_ge(k1, k2, &list));
-    case word::lt_gt: return keys() && many(c.get_lt_gt(k1, k2, &list));
-    case word::last_n: return count1() && many(c.get_last_n(n, &list));
-    case word::min: return single(c.get_min(&one));
-    case word::max: return single(c.get_max(&one));
-    case word::min_n: return count1() && many(c.get_min_n(n, &list));
-    case word::max_n: return count1() && many(c.get_max_n(n, &list));
-    case word::nth: return count1() && single(c.get_nth(n, &one));
-    case word::pos: {
-      if (!key1()) return false;
-      return number(c.get_pos(k1, &n));
-    }
-    case word::pos_n:
-    case word::pos_p: {
-      uint64_t h;
-      if (!read_arg(a, &h)) return false;
-      return number(w == word::pos_n ? c.get_next_pos(h, &n) : c.get_prev_pos(h, &n));
-    }
-    case word::rank: return key1() && number(c.get_rank(k1, &n));
-    case word::range:
-      if (!read_arg(a, &from) || !read_arg(b, &to)) return false;
-      return many(c.get_range(from, to, &list));
-    case word::value: {
-      if (!key1()) return false;
-      value_list_box values;
-      if (!values.make(c.value_type())) return fail(failure::refused);
-      if (c.get_value(k1, values->ref())) values->to_column(add_column(out, "", c.val_desc()));
-      return true;
-    }
-    case word::val: {
-      uint64_t h;
-      if (!read_arg(a, &h)) return false;
-      return single(c.get_at_pos(h, &one));
-    }
-    case word::none:
-    case word::key: return true;
+    case word::count: return ans.number(c.get_count(&n), n);
+    case word::con_type: return ans.text(c.kind_name());
+    case word::key_type: return ans.text(type_name(c.key_desc()));
+    case word::val_type: return ans.text(type_name(c.val_desc()));
+    case word::first: return ans.one(c.get_first(&one), one);
+    case word::last: return ans.one(c.get_last(&one), one);
+    case word::min: return ans.one(c.get_min(&one), one);
+    case word::max: return ans.one(c.get_max(&one), one);
+    case word::nth: return ans.one(c.get_nth(v[slot_a].get<uint64_t>(), &one), one);
+    case word::val: return ans.one(c.get_at_pos(v[slot_a].get<uint64_t>(), &one), one);
+    case word::index: return ans.number(c.get_index(k1, &n), n);
+    case word::pos: return ans.number(c.get_pos(k1, &n), n);
+    case word::rank: return ans.number(c.get_rank(k1, &n), n);
+    case word::pos_n: return ans.number(c.get_next_pos(v[slot_a].get<uint64_t>(), &n), n);
+    case word::pos_p: return ans.number(c.get_prev_pos(v[slot_a].get<uint64_t>(), &n), n);
+    default: return true;
   }
-  return true;
+}
+
+// The rows that answer with a list of elements.
+template <class K>
+bool get_list(const adt<K>& c, word w, const arg_values& v, answer<K>& ans) {
+  scratch_list<K> scratch;
+  elem_array<K>& l = scratch.l;
+  const K& k1 = v[slot_a].get<K>();
+  const K& k2 = v[slot_b].get<K>();
+  const uint64_t n = v[slot_a].get<uint64_t>();
+  switch (w) {
+    case word::all: return ans.many(c.get_all(&l), l);
+    case word::equal: return ans.many(c.get_eq(k1, &l), l);
+    case word::gt: return ans.many(c.get_gt(k1, &l), l);
+    case word::ge: return ans.many(c.get_ge(k1, &l), l);
+    case word::lt: return ans.many(c.get_lt(k1, &l), l);
+    case word::le: return ans.many(c.get_le(k1, &l), l);
+    case word::le_ge: return ans.many(c.get_le_ge(k1, k2, &l), l);
+    case word::le_gt: return ans.many(c.get_le_gt(k1, k2, &l), l);
+    case word::lt_ge: return ans.many(c.get_lt_ge(k1, k2, &l), l);
+    case word::lt_gt: return ans.many(c.get_lt_gt(k1, k2, &l), l);
+    case word::first_n: return ans.many(c.get_first_n(n, &l), l);
+    case word::last_n: return ans.many(c.get_last_n(n, &l), l);
+    case word::min_n: return ans.many(c.get_min_n(n, &l), l);
+    case word::max_n: return ans.many(c.get_max_n(n, &l), l);
+    case word::range: return ans.many(c.get_range(n, v[slot_b].get<uint64_t>(), &l), l);
+    default: return true;
+  }
+}
+
+bool is_list_row(word w) noexcept {
+  switch (w) {
+    case word::all: case word::equal: case word::gt: case word::ge: case word::lt: case word::le:
+    case word::le_ge: case word::le_gt: case word::lt_ge: case word::lt_gt: case word::first_n:
+    case word::last_n: case word::min_n: case word::max_n: case word::range:
+      return true;
+    default:
+      return false;
+  }
+}
+
+template <class K>
+bool get_typed(const adt<K>& c, word w, const arg_values& v, datas* out) {
+  answer<K> ans(c, out);
+  if (is_list_row(w)) return get_list(c, w, v, ans);
+  if (w == word::contain || w == word::ucontain) {
+    // Only string tries answer; every other container says nothing.
+    if constexpr (std::is_same_v<K, xstring>) {
+      bool flag = false;
+      const K& k1 = v[slot_a].get<K>();
+      const bool ok = w == word::contain ? c.get_contains(k1, &flag) : c.get_contains_nocase(k1, &flag);
+      if (ok) append_value(add_column(out, "", u08_col_desc), static_cast<uint8_t>(flag ? 1 : 0));
+    }
+    return true;
+  }
+  if (w == word::value) {
+    value_list_box values;
+    if (!values.make(c.value_type())) return fail(failure::refused);
+    if (c.get_value(v[slot_a].get<K>(), values->ref())) values->to_column(add_column(out, "", c.val_desc()));
+    return true;
+  }
+  return get_single(c, w, v, ans);
 }
 
 }  // namespace
 
-bool get_cmd(const ab_adt& c, std::string_view w, std::string_view a, std::string_view b, datas* out) {
-  if (!takes_element_commands(c)) return fail(failure::placeholder, c.kind_name().data());
-  const word kind_of_word = classify_get(w);
-  return with_adt(c, [&](const auto& typed) { return get_typed(typed, kind_of_word, a, b, out); });
+bool run_get(const ab_adt& c, word row, const arg_values& v, datas* out) {
+  return with_adt(c, [&](const auto& typed) { return get_typed(typed, row, v, out); });
 }
 
 }  // namespace nosql_db

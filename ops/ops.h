@@ -1,9 +1,9 @@
-// The element commands (get, set, insert, delete, erase, describe).
+// The commands that are not element commands: erase and describe.
 //
 // Each returns true on success; false makes exec() return null, with the
 // reason recorded where the failure was decided (lang/failure.h). Handlers
 // print nothing. Callers hold the store lock in the command's mode: shared
-// for get, set, insert, delete and describe, exclusive for erase.
+// for describe, exclusive for erase.
 #pragma once
 
 #include <cstdint>
@@ -14,14 +14,9 @@
 
 namespace nosql_db {
 
-// "g REF WORD [A [B]]": the container is resolved by the dispatcher.
-bool get_cmd(const ab_adt& c, std::string_view word, std::string_view a, std::string_view b, datas* out);
-// "s REF WORD [A [B]] NEW": the new value is always the last token.
-bool set_cmd(ab_adt& c, std::string_view word, std::string_view a, std::string_view b, std::string_view v);
-// "i REF X", "i REF K X", "i REF WORD X", "i REF WORD P X".
-bool insert_cmd(const store& s, const char* line, int64_t len);
-// "d REF WORD [A [B]]".
-bool delete_cmd(const store& s, const char* line, int64_t len);
+// The element commands (get, set, insert, delete) go through the front end
+// of ops/command.h.
+
 // "e REF": drops a container. REQUIRES the exclusive store lock.
 bool erase_cmd(store& s, const char* line, int64_t len, datas* out);
 // "k" or "k REF".

@@ -24,8 +24,7 @@ struct row {
   failure if_empty = failure::refused;        // a refusal by an empty container
   failure otherwise = failure::refused;       // any other refusal
 };
-constexpr int word_rows = static_cast<int>(word::key) + 1;
-using table = std::array<row, word_rows>;
+using table = std::array<row, word_count>;
 
 constexpr failure empty = failure::empty_container, position = failure::position_out_of_range,
                   handle = failure::handle_not_live, absent = failure::key_absent, present = failure::key_present;
@@ -33,6 +32,7 @@ constexpr failure empty = failure::empty_container, position = failure::position
 consteval table make_insert() {
   table t{};
   t[int(word::key)] = {heap | keyed | trie};  // decided by key_insert_refused
+  t[int(word::key_default)] = {heap | keyed | trie};
   t[int(word::first)] = {sequences};
   t[int(word::last)] = {sequences | que | stk};
   t[int(word::nth)] = {sequences, position, position};
@@ -84,20 +84,43 @@ consteval table make_delete() {
   return t;
 }
 
-constexpr table insert_rows = make_insert(), set_rows = make_set(), delete_rows = make_delete();
+// The get command's rows: a kind that does not answer one gives no column.
+consteval table make_get() {
+  table t{};
+  for (word w : {word::all, word::count, word::con_type, word::key_type, word::val_type}) t[int(w)] = {every};
+  t[int(word::contain)] = t[int(word::ucontain)] = {trie};
+  t[int(word::equal)] = {keyed};
+  t[int(word::first)] = t[int(word::index)] = {sequences | que};
+  t[int(word::last)] = {sequences | que | stk};
+  for (word w : {word::first_n, word::last_n, word::nth, word::range}) t[int(w)] = {sequences};
+  for (word w : {word::gt, word::ge, word::lt, word::le, word::le_ge, word::le_gt, word::lt_ge, word::lt_gt,
+                 word::min_n, word::max_n, word::rank})
+    t[int(w)] = {sets};
+  t[int(word::min)] = {heap | ordered};
+  t[int(word::max)] = {ordered};
+  for (word w : {word::pos, word::pos_n, word::pos_p, word::val}) t[int(w)] = {lst};
+  t[int(word::value)] = {maps | hm};
+  return t;
+}
 
-const row& row_of(change_cmd cmd, word w) noexcept {
-  const table& t = cmd == change_cmd::insert ? insert_rows : cmd == change_cmd::set ? set_rows : delete_rows;
+constexpr table get_rows = make_get(), insert_rows = make_insert(), set_rows = make_set(),
+                delete_rows = make_delete();
+
+const row& row_of(element_cmd cmd, word w) noexcept {
+  const table& t = cmd == element_cmd::get      ? get_rows
+                   : cmd == element_cmd::insert ? insert_rows
+                   : cmd == element_cmd::set    ? set_rows
+                                                : delete_rows;
   return t[static_cast<size_t>(w)];
 }
 
 }  // namespace
 
-bool answers(change_cmd cmd, word w, kind k) noexcept {
+bool answers(element_cmd cmd, word w, kind k) noexcept {
   return static_cast<unsigned>(k) < 16 && (row_of(cmd, w).kinds & bit(k)) != 0;
 }
 
-bool refused(const ab_adt& c, change_cmd cmd, word w, bool nan_key) noexcept {
+bool refused(const ab_adt& c, element_cmd cmd, word w, bool nan_key) noexcept {
   const kind k = c.kind_id();
   if (!answers(cmd, w, k)) return fail(failure::kind_lacks_word, c.kind_name().data());
   // Ordered kinds keep no NaN: it has no place in their order.

@@ -18,25 +18,23 @@
 
 namespace nosql_db {
 
-enum class change_cmd : uint8_t { insert, set, del };
-
 // Whether kind k answers row w of cmd. The rows of the insert command are
-// word::key (insertion by key), first, last, nth and val.
-bool answers(change_cmd cmd, word w, kind k) noexcept;
+// word::key and key_default (insertion by key), first, last, nth and val.
+bool answers(element_cmd cmd, word w, kind k) noexcept;
 
 // Records why row w of cmd answered false on c and returns false: the kind
 // does not answer the row; a NaN offered as a key to an ordered kind
 // (nan_key); an empty container where the row needs elements; or the
 // row's own refusal.
-[[gnu::cold]] bool refused(const ab_adt& c, change_cmd cmd, word w, bool nan_key = false) noexcept;
+[[gnu::cold]] bool refused(const ab_adt& c, element_cmd cmd, word w, bool nan_key = false) noexcept;
 
 // refused() for the insertion by key, which also knows the hash kinds'
 // bucket range and which kinds keep every key only once.
 template <class K>
 [[gnu::cold]] bool key_insert_refused(const adt<K>& c, const K& key) noexcept {
   const kind k = c.kind_id();
-  if (!answers(change_cmd::insert, word::key, k) || is_nan(key))
-    return refused(c, change_cmd::insert, word::key, is_nan(key));
+  if (!answers(element_cmd::insert, word::key, k) || is_nan(key))
+    return refused(c, element_cmd::insert, word::key, is_nan(key));
   if constexpr (is_integer_v<K>) {
     if (k == kind::hashmap || k == kind::hashtable) {
       // The slot of a key is the key minus the smallest value of its type;

@@ -4,8 +4,11 @@
 // instantiates code for K x V.
 #pragma once
 
+#include <cstring>
 #include <memory>
+#include <new>
 #include <string_view>
+#include <tuple>
 
 #include "lang/result_set.h"
 #include "containers/container.h"
@@ -40,11 +43,65 @@ class value_box {
   // Holds the default value of type t.
   void set_default(scalar t);
   value_ref ref() const noexcept { return {type_, type_ == scalar::string ? static_cast<const void*>(&str_) : raw_}; }
+  scalar type() const noexcept { return type_; }
+
+  // The value as T: a copy of the bytes for the fixed-width types (any
+  // bytes: a place that the row does not read holds zeros or another
+  // type's value), the string itself for strings.
+  template <class T>
+  decltype(auto) get() const noexcept {
+    if constexpr (std::is_same_v<T, xstring>) {
+      return static_cast<const xstring&>(str_);
+    } else {
+      static_assert(sizeof(T) <= sizeof raw_ && std::is_trivially_copyable_v<T>);
+      T v;
+      std::memcpy(&v, raw_, sizeof v);
+      return v;
+    }
+  }
+  // Holds v (a copy; may throw std::bad_alloc for a string).
+  template <class T>
+  void set(const T& v) {
+    if constexpr (std::is_same_v<T, xstring>) {
+      str_ = v;
+    } else {
+      static_assert(sizeof(T) <= sizeof raw_ && std::is_trivially_copyable_v<T>);
+      ::new (raw_) T(v);
+    }
+    type_ = scalar_traits<T>::id;
+  }
+  void set_text(std::string_view t) {
+    str_.assign(t.data(), t.size());
+    type_ = scalar::string;
+  }
 
  private:
   scalar type_ = scalar::none;
   alignas(8) unsigned char raw_[16] = {};
   xstring str_;
+};
+
+// The list a get fills, kept per thread and element type so that answers
+// of a few elements allocate nothing; one that grew large is let go
+// afterwards. A thread's lists sit in one heap block that it allocates on
+// its first get; the block is reached through one pointer of static TLS (a
+// library that a host loads late has little of that) and freed when the
+// thread ends. One scratch_list<T> at a time per thread and type.
+#define NOSQL_LIST_OF(tag, T, ...) elem_array<T>,
+using thread_lists = std::tuple<NOSQL_FOR_EACH_SCALAR(NOSQL_LIST_OF) int>;
+#undef NOSQL_LIST_OF
+extern thread_local thread_lists* t_lists [[gnu::tls_model("initial-exec")]];
+thread_lists& make_thread_lists();  // throws std::bad_alloc
+
+template <class T>
+struct scratch_list {
+  elem_array<T>& l;
+  scratch_list() : l(std::get<elem_array<T>>(t_lists ? *t_lists : make_thread_lists())) { l.clear(); }
+  ~scratch_list() {
+    if (l.capacity() > 4096) l = elem_array<T>();
+  }
+  scratch_list(const scratch_list&) = delete;
+  scratch_list& operator=(const scratch_list&) = delete;
 };
 
 // A result list of the value type, and its conversion to a column.
@@ -64,7 +121,7 @@ class value_list_box {
     if (sink_) sink_->~value_list_sink();
   }
   // Makes an empty list of type t; false for scalar::none.
-  bool make(scalar t) noexcept;
+  bool make(scalar t);  // may throw std::bad_alloc
   value_list_sink* operator->() noexcept { return sink_; }
 
  private:
@@ -75,8 +132,7 @@ class value_list_box {
 // Appends one cell per element, in order.
 template <class T>
 void list_to_column(const elem_array<T>& l, datas_col& col) {
-  col.cells.reserve(col.cells.size() + l.size());
-  for (const T& v : l) append_value(col, v);
+  append_values(col, l.data(), l.size());
 }
 
 }  // namespace nosql_db

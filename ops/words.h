@@ -5,16 +5,23 @@
 // matches nothing. Each command has its own table of rows.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 namespace nosql_db {
 
-enum class word {
+// The four element command families.
+enum class element_cmd : uint8_t { get, insert, set, del };
+
+enum class word : uint8_t {
   none, all, count, con_type, contain, equal, first, first_n, gt, ge, index, key_type, lt, le, last,
   le_ge, le_gt, lt_ge, lt_gt, last_n, min, max, min_n, max_n, nth, pos, pos_n, pos_p, rank, range,
   ucontain, val_type, value, val,
-  key  // the insert command's insertion by key (no position word)
+  key,          // the insert command's insertion by key, with a value (or none)
+  key_default,  // the insert command's insertion by key with the default value
 };
+// The rows a word table has (for tables indexed by word).
+inline constexpr int word_count = static_cast<int>(word::key_default) + 1;
 
 word classify_get(std::string_view w) noexcept;
 word classify_set(std::string_view w) noexcept;

@@ -77,7 +77,8 @@ class test_store {
     if (!d) return {"<fail>"};
     if (d->cols.empty()) return {"<none>"};
     std::vector<std::string> out;
-    for (const datas_cell& cell : d->cols[0].cells) {
+    for (uint64_t r = 0; r < d->cols[0].rows(); ++r) {
+      const datas_cell& cell = *d->cols[0].cell(r);
       xstring t;
       format_cell(d->cols[0].desc, cell.value, cell.text(), &t);
       out.emplace_back(t.view());

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "api/statement.h"
 #include "api/vox_nosql.h"
 #include "test_util.h"
 
@@ -14,8 +16,11 @@ namespace {
 
 // Allocations left before operator new throws; negative means never.
 thread_local long g_fail_countdown = -1;
+// Allocations made on this thread.
+thread_local long g_allocations = 0;
 
 void* checked_alloc(std::size_t n) {
+  ++g_allocations;
   if (g_fail_countdown == 0) throw std::bad_alloc();
   if (g_fail_countdown > 0) --g_fail_countdown;
   void* p = std::malloc(n ? n : 1);
@@ -151,6 +156,58 @@ TEST(OutOfMemory, DeepTreesFailCleanly) {
   exhaust(map, "s 0 equal dup " + key(7));
   exhaust(map, "s 0 min \"zz\"");
   exhaust(map, "d 0 equal dup");
+}
+
+// A prepared statement whose answer is one cell (or none) allocates
+// nothing once it has run: the answer lives in the statement.
+TEST(OutOfMemory, PreparedOneCellAnswersAllocateNothing) {
+  test_store t;
+  for (const char* line : {"c set i32", "i 0 5", "c vector u64", "i 1 last 7", "c map i32 string",
+                           "i 2 5 \"a value of 23 bytes lon\"", "c list u08", "i 3 last 9"})
+    ASSERT_TRUE(t.ok(line)) << line;
+  const struct {
+    const char* line;
+    int64_t value;
+  } rows[] = {{"g 0 equal ?", 5}, {"g 0 count", 0}, {"g 1 nth ?", 1},  {"g 2 value ?", 5},
+              {"g 0 rank ?", 9},  {"g 3 first", 0}, {"s 1 nth 1 ?", 8}, {"i 0 ?", 5}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.line);
+    const std::unique_ptr<statement> st = statement::prepare(t.s, r.line, static_cast<int64_t>(std::strlen(r.line)));
+    ASSERT_NE(st, nullptr);
+    if (st->placeholders()) {
+      ASSERT_TRUE(st->bind_int64(1, r.value));
+    }
+    st->run();  // the thread's first answers may set up what it keeps
+    const long before = g_allocations;
+    for (int i = 0; i < 100; ++i) {
+      if (st->placeholders()) st->bind_int64(1, r.value);
+      st->run();
+    }
+    EXPECT_EQ(g_allocations, before);
+  }
+}
+
+// Statements under memory exhaustion: prepare, bind and run fail cleanly
+// and leave the store as it was.
+TEST(OutOfMemory, StatementsFailCleanly) {
+  const std::string text = "a text much longer than fits inside a string";
+  for (long n = 0;; ++n) {
+    test_store t;
+    ASSERT_TRUE(t.ok("c map string string") && t.ok("i 0 k v"));
+    const std::string before = testing_util::snapshot(t.s);
+    bool threw = false;
+    g_fail_countdown = n;
+    try {
+      const std::unique_ptr<statement> st = statement::prepare(t.s, "i 0 ? ?", 7);
+      if (st && st->bind_text(1, text) && st->bind_text(2, text)) st->run();
+    } catch (const std::bad_alloc&) {
+      threw = true;
+    }
+    g_fail_countdown = -1;
+    if (!threw) break;
+    EXPECT_EQ(testing_util::snapshot(t.s), before) << "allocation " << n;
+    ASSERT_LT(n, 100);
+  }
 }
 
 }  // namespace
