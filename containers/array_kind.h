@@ -18,6 +18,7 @@ class array_adt : public adt<K> {
     read_lock l(this->lock());
     return a_.size();
   }
+  // Format: docs/FORMATS.md, "Body: vector", "Body: stack" and "Body: heap".
   bool save(dump_out& out) const override {
     read_lock l(this->lock());
     write_header(out, *this);

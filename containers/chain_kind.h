@@ -20,6 +20,7 @@ class chain_adt : public adt<K> {
     read_lock l(this->lock());
     return c_.count();
   }
+  // Format: docs/FORMATS.md, "Body: list" and "Body: queue".
   bool save(dump_out& out) const override {
     read_lock l(this->lock());
     write_header(out, *this);

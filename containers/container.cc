@@ -6,6 +6,7 @@
 namespace nosql_db {
 namespace {
 
+// Format: docs/FORMATS.md, "Kind words".
 constexpr std::string_view kind_words[kind_count] = {
     "vector", "list", "deque", "queue", "stack", "heap", "set", "multiset", "map", "multimap",
     "hashmap", "hashtable", "trie", "hashmap_not_allowed", "hashtable_not_allowed"};

@@ -30,6 +30,7 @@ class dump_out;
 class dump_in;
 
 // Kinds. DO NOT RENUMBER: the words are part of the dump file.
+// Format: docs/FORMATS.md, "Kind words".
 enum class kind : uint8_t {
   vector, list, deque, queue, stack, heap, set, multiset, map, multimap, hashmap, hashtable, trie,
   hashmap_not_allowed, hashtable_not_allowed
@@ -59,6 +60,7 @@ class ab_adt {
 
   virtual uint64_t size() const { return 0; }
   // Writes the record from the kind word on (kind, descriptors, body).
+  // Format: docs/FORMATS.md, "Container record"; each kind cites its body's section.
   virtual bool save(dump_out&) const { return false; }
   // Reads the body (hashmap/hashtable: from the count on) and adds every
   // element as the kind's insertion adds it. False on a short or bad body.

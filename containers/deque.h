@@ -57,6 +57,7 @@ class deque_adt final : public adt<K> {
     return count();
   }
 
+  // Format: docs/FORMATS.md, "Body: deque".
   bool save(dump_out& out) const override {
     read_lock l(this->lock());
     write_header(out, *this);
@@ -64,6 +65,7 @@ class deque_adt final : public adt<K> {
     for (uint64_t i = 0; i < count(); ++i) out.put_elem(at(i));
     return true;
   }
+  // Format: docs/FORMATS.md, "Body: deque".
   bool load(dump_in& in) override {
     write_lock l(this->lock());
     return load_elements<K>(in, [&](const K& v) { push_back(v); });

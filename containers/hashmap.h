@@ -211,6 +211,7 @@ class hm_adt final : public hm_base<K> {
     return true;
   }
 
+  // Format: docs/FORMATS.md, "Body: hashmap".
   bool save(dump_out& out) const override {
     read_lock l(this->lock());
     write_header(out, *this);
@@ -225,6 +226,7 @@ class hm_adt final : public hm_base<K> {
   // The capacity was read by the dump reader; this reads the count and the
   // entries. A key that does not fit is skipped; a filled slot gets the
   // later value.
+  // Format: docs/FORMATS.md, "Body: hashmap".
   bool load(dump_in& in) override {
     write_lock l(this->lock());
     uint64_t n;

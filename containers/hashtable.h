@@ -45,6 +45,7 @@ class ht_adt final : public hm_base<K> {
     return true;
   }
 
+  // Format: docs/FORMATS.md, "Body: hashtable".
   bool save(dump_out& out) const override {
     read_lock l(this->lock());
     write_header(out, *this);
@@ -59,6 +60,7 @@ class ht_adt final : public hm_base<K> {
   // The capacity was read by the dump reader; this reads the count and the
   // entries. The stored slot index is not trusted: the key decides the slot,
   // and a key that does not fit is skipped.
+  // Format: docs/FORMATS.md, "Body: hashtable".
   bool load(dump_in& in) override {
     write_lock l(this->lock());
     uint64_t n;

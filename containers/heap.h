@@ -33,6 +33,7 @@ class heap_adt final : public array_adt<K> {
  public:
   explicit heap_adt(bool takes_keys = true) noexcept : array_adt<K>(kind::heap), takes_keys_(takes_keys) {}
 
+  // Format: docs/FORMATS.md, "Body: heap".
   bool load(dump_in& in) override {
     write_lock l(this->lock());
     return load_elements<K>(in, [&](const K& v) { push(v); });

@@ -15,6 +15,7 @@ using write_lock = std::unique_lock<rw_lock>;
 
 // The common part of every save: kind length, kind word, key type, value
 // type.
+// Format: docs/FORMATS.md, "Container record".
 inline void write_header(dump_out& out, const ab_adt& c) {
   out.put_text(c.kind_name());
   out.put_desc(c.key_desc());

@@ -52,6 +52,7 @@ class list_adt final : public chain_adt<K, uint32_t> {
   list_adt() noexcept
       : base(kind::list), salt_(next_handle_salt()) {}
 
+  // Format: docs/FORMATS.md, "Body: list".
   bool load(dump_in& in) override {
     write_lock l(this->lock());
     return load_elements<K>(in, [&](const K& v) { insert_before(nullptr, v); });

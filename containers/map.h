@@ -239,6 +239,7 @@ class ordered_map_adt final : public map_base_adt<K, Multi> {
  public:
   ordered_map_adt() noexcept : base(scalar_traits<V>::id, shape) {}
 
+  // Format: docs/FORMATS.md, "Body: map" and "Body: multimap".
   bool save(dump_out& out) const override {
     read_lock l(this->lock());
     write_header(out, *this);
@@ -262,6 +263,7 @@ class ordered_map_adt final : public map_base_adt<K, Multi> {
   }
   // Adds every entry as ins_key does (a map drops repeated keys); false on a
   // short body or a NaN key, keeping what was read before it.
+  // Format: docs/FORMATS.md, "Body: map" and "Body: multimap".
   bool load(dump_in& in) override {
     write_lock l(this->lock());
     uint64_t n;

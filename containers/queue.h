@@ -26,6 +26,7 @@ class queue_adt final : public chain_adt<K, no_extra> {
  public:
   queue_adt() noexcept : base(kind::queue) {}
 
+  // Format: docs/FORMATS.md, "Body: queue".
   bool load(dump_in& in) override {
     write_lock l(this->lock());
     return load_elements<K>(in, [&](const K& v) { c_.insert_before(nullptr, v); });

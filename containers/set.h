@@ -39,6 +39,7 @@ class ordered_set_adt final : public adt<K> {
     return t_.size();
   }
 
+  // Format: docs/FORMATS.md, "Body: set" and "Body: multiset".
   bool save(dump_out& out) const override {
     read_lock l(this->lock());
     write_header(out, *this);
@@ -53,6 +54,7 @@ class ordered_set_adt final : public adt<K> {
   // Adds every key as ins_key does (a set drops repeats); false on a short
   // body or a NaN key, keeping what was read before it. Keys in ascending
   // order, as dumps hold them, fill the tree's leaves to the brim.
+  // Format: docs/FORMATS.md, "Body: set" and "Body: multiset".
   bool load(dump_in& in) override {
     write_lock l(this->lock());
     uint64_t n;

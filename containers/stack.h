@@ -23,6 +23,7 @@ class stack_adt final : public array_adt<K> {
  public:
   stack_adt() noexcept : array_adt<K>(kind::stack) {}
 
+  // Format: docs/FORMATS.md, "Body: stack".
   bool load(dump_in& in) override {
     write_lock l(this->lock());
     return load_array(in, a_);

@@ -180,6 +180,7 @@ void trie_adt::walk(F&& f) const {
   }
 }
 
+// Format: docs/FORMATS.md, "Body: trie".
 bool trie_adt::save(dump_out& out) const {
   read_lock l(lock());
   write_header(out, *this);
@@ -188,6 +189,7 @@ bool trie_adt::save(dump_out& out) const {
   return true;
 }
 
+// Format: docs/FORMATS.md, "Body: trie".
 bool trie_adt::load(dump_in& in) {
   write_lock l(lock());
   uint64_t n;

@@ -21,6 +21,7 @@ class vec_adt final : public array_adt<K> {
  public:
   vec_adt() noexcept : array_adt<K>(kind::vector) {}
 
+  // Format: docs/FORMATS.md, "Body: vector".
   bool load(dump_in& in) override {
     write_lock l(this->lock());
     return load_array(in, a_);

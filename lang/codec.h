@@ -9,6 +9,8 @@
 // dump_in reads from a file descriptor of known size; every get returns
 // false when the bytes are not there, and lengths are checked against what
 // remains before anything is allocated.
+//
+// Format: docs/FORMATS.md, "General rules", "Type descriptors" and "Element encodings".
 #pragma once
 
 #include <bit>
@@ -124,6 +126,7 @@ class dump_in {
   }
   // Reads an element count and checks that count elements can still be in
   // the file (count * min_encoded_size<T>() <= remaining).
+  // Format: docs/FORMATS.md, "Reading a dump" (bounds before lengths).
   template <class T>
   bool get_count(uint64_t* n, uint64_t per_element = min_encoded_size<T>()) {
     if (!get_u64(n)) return false;

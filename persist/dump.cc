@@ -10,6 +10,8 @@
 // every field is read through dump_in, which refuses short reads and
 // lengths that exceed what is left of the file, so a damaged file fails the
 // command with the store empty instead of building invented elements.
+//
+// Format: docs/FORMATS.md, "Writing a dump" and "Reading a dump".
 #include "persist/dump.h"
 
 #include <atomic>
@@ -32,6 +34,7 @@
 namespace nosql_db {
 namespace {
 
+// Format: docs/FORMATS.md, "File header".
 constexpr char magic[4] = {'v', 'x', 'd', 'b'};
 constexpr uint8_t version = 0;
 // Longer than any kind word; a longer kind length is damage.
@@ -39,6 +42,7 @@ constexpr uint64_t max_kind_length = 32;
 
 // The placeholder hashmap/hashtable has no body to save; such containers
 // are left out of the file (and out of its record count).
+// Format: docs/FORMATS.md, "Placeholders".
 bool is_saved(const ab_adt& c) noexcept {
   return c.kind_id() != kind::hashmap_not_allowed && c.kind_id() != kind::hashtable_not_allowed;
 }
@@ -153,6 +157,7 @@ bool sync_dir(const std::string& dir) {
 }
 
 // Writes the header and every saved container; false on any write error.
+// Format: docs/FORMATS.md, "File header" and "Container record".
 bool write_records(const store& s, dump_out& out) {
   uint64_t left = s.container_count(), count = 0;
   for (uint64_t v = 0; v < store::slot_count && left > 0; ++v) {
@@ -181,6 +186,7 @@ bool write_records(const store& s, dump_out& out) {
 
 // Reads record i and builds its container; false on any damage, with the
 // damaged field recorded.
+// Format: docs/FORMATS.md, "Container record" and "Reading a dump".
 bool read_record(store& s, dump_in& in, uint64_t i) {
   auto damaged = [i](const char* field) { return fail(failure::dump_damaged, field, i); };
   xstring name;

@@ -15,6 +15,7 @@ namespace nosql_db {
 // an existing file; false (and no file under PATH) on any write error, and
 // "exists file named PATH" printed when PATH exists, also when another dump
 // took the name first. REQUIRES the store lock (shared).
+// Format: docs/FORMATS.md, "Writing a dump".
 bool write_dump(const store& s, const char* line, int64_t len);
 
 // "r PATH": replaces the store's contents with a dump file. Missing file,
@@ -23,6 +24,7 @@ bool write_dump(const store& s, const char* line, int64_t len);
 // vkey out of range, a body that does not load, memory exhaustion): false
 // with the store empty, the damaged field and record recorded as the
 // reason. REQUIRES the exclusive store lock.
+// Format: docs/FORMATS.md, "Reading a dump".
 bool read_dump(store& s, const char* line, int64_t len);
 
 }  // namespace nosql_db
