@@ -2,12 +2,21 @@
 // against a fresh store. Any crash, leak, hang or sanitizer report is a bug;
 // so is a store whose describe output disagrees with its container count,
 // a failed command without a recorded reason, and a success with one.
+//
+// Every line is also prepared as a statement; those that prepare get values
+// of every kind bound to their placeholders (chosen by the line's bytes),
+// run, and are kept (a few at a time) to run again after the later lines,
+// which erase, clear and read containers under them.
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <unistd.h>
 
 #include "api/exec.h"
+#include "api/statement.h"
 #include "api/print.h"
 #include "catalog/store.h"
 #include "lang/failure.h"
@@ -21,8 +30,63 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
+namespace {
+
+using namespace nosql_db;
+
+// Every failure says why, and a success leaves no reason behind.
+void check_reason(bool ok) {
+  if (ok == (last_failure() != failure::none)) std::abort();
+}
+
+// A number made from the line's bytes, different for each placeholder.
+uint64_t mix(const char* p, size_t n, uint64_t salt) {
+  uint64_t h = 0x9E3779B97F4A7C15ull ^ salt;
+  for (size_t i = 0; i < n; ++i) h = (h ^ static_cast<unsigned char>(p[i])) * 0x100000001B3ull;
+  return h;
+}
+
+void bind_some(statement& st, const char* p, size_t n) {
+  for (int i = 1; i <= st.placeholders() + 1; ++i) {  // one index past the end, too
+    const uint64_t h = mix(p, n, static_cast<uint64_t>(i));
+    const auto u = [h](int shift, uint32_t mod) { return static_cast<uint32_t>((h >> shift) % mod); };
+    bool ok = false;
+    switch (h % 8) {
+      case 0: ok = st.bind_int64(i, static_cast<int64_t>(h) >> u(8, 64)); break;
+      case 1: ok = st.bind_uint64(i, h >> u(8, 64)); break;
+      case 2: {
+        double d;
+        std::memcpy(&d, &h, sizeof d);
+        ok = st.bind_double(i, (h & 16) ? d : static_cast<double>(static_cast<int32_t>(h >> 32)) / 4);
+        break;
+      }
+      case 3: ok = st.bind_text(i, std::string_view(p, std::min<size_t>(n, u(8, 40)))); break;
+      case 4: ok = st.bind_date(i, u(8, 10001), u(24, 14), u(40, 33)); break;
+      case 5: ok = st.bind_time(i, u(8, 25), u(16, 61), u(24, 61), u(32, 1000000001)); break;
+      case 6: ok = st.bind_datetime(i, u(8, 2100), u(20, 13), u(28, 29), u(36, 24), u(44, 60), u(50, 60), 0); break;
+      default: ok = st.bind_int64(i, static_cast<int64_t>(u(8, 300)) - 150); break;
+    }
+    check_reason(ok);
+  }
+}
+
+void run_statement(statement& st) {
+  try {
+    const datas* d = st.run();
+    check_reason(d != nullptr);
+    if (d) {
+      xstring t;
+      render_table(*d, &t);
+    }
+  } catch (const std::bad_alloc&) {
+  }
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace nosql_db;
+  std::unique_ptr<statement> kept[4];
+  size_t next_kept = 0;
   // One store for the whole run, cleared before each input: every input
   // starts from the freshly built state.
   static store* s = new store();
@@ -35,15 +99,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     datas d;
     try {
       const bool ok = exec_cmd(*s, p, nl - p, &d);
-      // Every failure says why, and a success leaves no reason behind.
-      if (ok == (last_failure() != failure::none)) std::abort();
+      check_reason(ok);
       if (ok) {
         xstring t;
         render_table(d, &t);  // every answer must be printable
       }
+      std::unique_ptr<statement> st = statement::prepare(*s, p, nl - p);
+      check_reason(st != nullptr);
+      if (st) {
+        bind_some(*st, p, static_cast<size_t>(nl - p));
+        run_statement(*st);
+        kept[next_kept++ % 4] = std::move(st);
+      }
     } catch (const std::bad_alloc&) {
       // A command that needs more memory than there is fails cleanly.
     }
+    for (auto& k : kept)
+      if (k) run_statement(*k);
     p = nl + 1;
   }
   datas k;
