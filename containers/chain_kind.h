@@ -17,51 +17,50 @@ class chain_adt : public adt<K> {
   using node = typename chain::node;
 
   uint64_t size() const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     return c_.count();
   }
   // Format: docs/FORMATS.md, "Body: list" and "Body: queue".
   bool save(dump_out& out) const override {
-    read_lock l(this->lock());
     write_header(out, *this);
     out.put_u64(c_.count());
     for (const node* n = c_.head(); n; n = n->next) out.put_elem(n->value);
     return true;
   }
   bool get_all(list* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     chain::copy_out(c_.head(), c_.count(), out);
     return true;
   }
   bool get_index(const K& x, uint64_t* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     return c_.find(x, out) != nullptr;
   }
   bool get_first(K* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     if (c_.empty()) return false;
     *out = c_.head()->value;
     return true;
   }
   bool get_last(K* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     if (c_.empty()) return false;
     *out = c_.tail()->value;
     return true;
   }
   bool set_all(const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     chain::assign(c_.head(), c_.count(), x);
     return true;
   }
   bool set_first(const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (c_.empty()) return false;
     c_.head()->value = x;
     return true;
   }
   bool set_last(const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (c_.empty()) return false;
     c_.tail()->value = x;
     return true;

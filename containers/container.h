@@ -16,6 +16,7 @@
 // and the lock released.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -51,6 +52,15 @@ struct value_list_ref {
   void* list;
 };
 
+// The calling thread's token: never 0, different for every thread the
+// process has had (until four billion of them).
+extern thread_local uint32_t thread_token_value [[gnu::tls_model("initial-exec")]];
+uint32_t new_thread_token() noexcept;
+inline uint32_t thread_token() noexcept {
+  const uint32_t t = thread_token_value;
+  return t != 0 ? t : new_thread_token();
+}
+
 class ab_adt {
  public:
   ab_adt(kind k, scalar key_type, type_desc key_desc, type_desc val_desc) noexcept;
@@ -60,16 +70,30 @@ class ab_adt {
 
   virtual uint64_t size() const { return 0; }
   // Writes the record from the kind word on (kind, descriptors, body).
+  // REQUIRES the container's lock, held by the caller (shared or
+  // exclusive): the writer of a snapshot decides under it what to write.
   // Format: docs/FORMATS.md, "Container record"; each kind cites its body's section.
   virtual bool save(dump_out&) const { return false; }
   // Reads the body (hashmap/hashtable: from the count on) and adds every
   // element as the kind's insertion adds it. False on a short or bad body.
   virtual bool load(dump_in&) { return false; }
+  // What a checkpoint keeps beyond the dump record (a list's position
+  // handles): written after save, read after load. Nothing for most kinds.
+  // save_extras REQUIRES the lock as save does; load_extras takes it.
+  virtual void save_extras(dump_out&) const {}
+  virtual bool load_extras(dump_in&) { return true; }
 
   bool get_count(uint64_t* out) const {
     *out = size();
     return true;
   }
+
+  // The container's lock, who holds it over several operations, and the
+  // last snapshot epoch it was handled for (containers/hold.h).
+  rw_lock& lock() const noexcept { return lock_; }
+  std::atomic<uint32_t>& holder() const noexcept { return holder_; }
+  bool held_here() const noexcept { return holder_.load(std::memory_order_relaxed) == thread_token(); }
+  std::atomic<uint64_t>& snapshot_epoch() const noexcept { return snapshot_epoch_; }
 
   kind kind_id() const noexcept { return kind_; }
   std::string_view kind_name() const noexcept { return kind_word(kind_); }
@@ -84,9 +108,6 @@ class ab_adt {
   uint64_t serial() const noexcept { return serial_; }
   void set_name(std::string_view n) { name_.assign(n.data(), n.size()); }
 
- protected:
-  rw_lock& lock() const noexcept { return lock_; }
-
  private:
   kind kind_;
   scalar key_type_;
@@ -95,6 +116,8 @@ class ab_adt {
   xstring name_;
   uint64_t serial_;
   mutable rw_lock lock_;
+  mutable std::atomic<uint32_t> holder_{0};
+  mutable std::atomic<uint64_t> snapshot_epoch_{0};
 
   static uint64_t next_serial() noexcept;
 };

@@ -53,13 +53,12 @@ class deque_adt final : public adt<K> {
   }
 
   uint64_t size() const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     return count();
   }
 
   // Format: docs/FORMATS.md, "Body: deque".
   bool save(dump_out& out) const override {
-    read_lock l(this->lock());
     write_header(out, *this);
     out.put_u64(count());
     for (uint64_t i = 0; i < count(); ++i) out.put_elem(at(i));
@@ -67,17 +66,17 @@ class deque_adt final : public adt<K> {
   }
   // Format: docs/FORMATS.md, "Body: deque".
   bool load(dump_in& in) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     return load_elements<K>(in, [&](const K& v) { push_back(v); });
   }
 
   bool get_all(list* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     copy_out(0, count(), out);
     return true;
   }
   bool get_index(const K& x, uint64_t* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     for (uint64_t i = 0; i < count(); ++i) {
       if (equal(at(i), x)) {
         *out = i;
@@ -88,82 +87,82 @@ class deque_adt final : public adt<K> {
   }
   bool get_nth(uint64_t p, K* out) const override {
     if (p == 0) return false;
-    read_lock l(this->lock());
+    read_lock l(*this);
     if (p > count()) return false;
     *out = at(p - 1);
     return true;
   }
   bool get_first(K* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     if (count() == 0) return false;
     *out = at(0);
     return true;
   }
   bool get_last(K* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     if (count() == 0) return false;
     *out = at(count() - 1);
     return true;
   }
   bool get_range(uint64_t from, uint64_t to, list* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     if (!range_ok(from, to)) return false;
     copy_out(from - 1, std::min(to, count()), out);
     return true;
   }
   bool get_first_n(uint64_t n, list* out) const override {
     if (n == 0) return false;
-    read_lock l(this->lock());
+    read_lock l(*this);
     copy_out(0, std::min(n, count()), out);
     return true;
   }
   bool get_last_n(uint64_t n, list* out) const override {
     if (n == 0) return false;
-    read_lock l(this->lock());
+    read_lock l(*this);
     copy_out(count() - std::min(n, count()), count(), out);
     return true;
   }
 
   bool del_all() override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     front_ = back_ = 0;
     origin_ = 0;
     return true;
   }
   bool del_first() override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     pop_front();
     return true;
   }
   bool del_last() override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     pop_back();
     return true;
   }
   bool del_first_n(uint64_t n) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     for (uint64_t k = std::min(n, count()); k > 0; --k) pop_front();
     return true;
   }
   bool del_last_n(uint64_t n) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     for (uint64_t k = std::min(n, count()); k > 0; --k) pop_back();
     return true;
   }
 
   bool ins_first(const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     push_front(x);
     return true;
   }
   bool ins_last(const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     push_back(x);
     return true;
   }
   // i is a 0-based index: x becomes element i + 1. The shorter side moves.
   bool ins_nth(uint64_t i, const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     const uint64_t n = count();
     if (i > n) return false;
     K copy(x);
@@ -179,45 +178,45 @@ class deque_adt final : public adt<K> {
   }
 
   bool set_all(const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (count() == 0) return false;
     assign(0, count(), x);
     return true;
   }
   bool set_nth(uint64_t p, const K& x) override {
     if (p == 0) return false;
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (p > count()) return false;
     at(p - 1) = x;
     return true;
   }
   bool set_first(const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (count() == 0) return false;
     at(0) = x;
     return true;
   }
   bool set_last(const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (count() == 0) return false;
     at(count() - 1) = x;
     return true;
   }
   bool set_range(uint64_t from, uint64_t to, const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (!range_ok(from, to)) return false;
     assign(from - 1, std::min(to, count()), x);
     return true;
   }
   bool set_first_n(uint64_t n, const K& x) override {
     if (n == 0) return false;
-    write_lock l(this->lock());
+    write_lock l(*this);
     assign(0, std::min(n, count()), x);
     return true;
   }
   bool set_last_n(uint64_t n, const K& x) override {
     if (n == 0) return false;
-    write_lock l(this->lock());
+    write_lock l(*this);
     assign(count() - std::min(n, count()), count(), x);
     return true;
   }
@@ -228,11 +227,11 @@ class deque_adt final : public adt<K> {
     int64_t origin;
   };
   layout inspect() const {
-    read_lock l(this->lock());
+    read_lock l(*this);
     return {table_len_, front_, back_, origin_};
   }
   bool has_block(uint64_t entry) const {
-    read_lock l(this->lock());
+    read_lock l(*this);
     return entry < table_len_ && table_[entry] != nullptr;
   }
 

@@ -84,29 +84,29 @@ class hm_base : public adt<K> {
 
  public:
   uint64_t size() const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     return cells_.capacity();
   }
 
   bool get_all(list* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     out->reserve(out->size() + filled_);
     walk([&](uint64_t i) { out->push_back(slot::key(i)); });
     return true;
   }
   bool get_eq(const K& k, list* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     if (!filled(k)) return false;
     out->push_back(k);
     return true;
   }
   bool del_all() override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     clear();
     return true;
   }
   bool del_eq(const K& k) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (!filled(k)) return false;
     uintptr_t& c = cells_[slot::index(k)];
     drop_(c);
@@ -117,7 +117,7 @@ class hm_base : public adt<K> {
   // Moves the value of k to nk; a value already at nk is replaced. Fails,
   // changing nothing, when k is empty or nk does not fit.
   bool set_eq(const K& k, const K& nk) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (!filled(k) || !fits(nk)) return false;
     const uint64_t from = slot::index(k), to = slot::index(nk);
     if (from == to) return true;
@@ -132,7 +132,7 @@ class hm_base : public adt<K> {
 
   // Number of filled slots.
   uint64_t filled_count() const {
-    read_lock l(this->lock());
+    read_lock l(*this);
     return filled_;
   }
 
@@ -188,7 +188,7 @@ class hm_adt final : public hm_base<K> {
   bool get_value(const K& k, value_list_ref out) const override {
     elem_array<V>* list = value_list_as<V>(out);
     if (!list) return false;
-    read_lock l(this->lock());
+    read_lock l(*this);
     if (!this->filled(k)) return false;
     list->push_back(*cell(slot::index(k)));
     return true;
@@ -196,7 +196,7 @@ class hm_adt final : public hm_base<K> {
   bool set_value(const K& k, value_ref v) override {
     const V* x = value_as<V>(v);
     if (!x) return false;
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (!this->filled(k)) return false;
     *cell(slot::index(k)) = *x;
     return true;
@@ -204,7 +204,7 @@ class hm_adt final : public hm_base<K> {
   bool ins_key(const K& k, value_ref v) override {
     const V* x = value_as<V>(v);
     if (!x) return false;
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (!this->fits(k) || this->cells_[slot::index(k)] != 0) return false;
     this->cells_[slot::index(k)] = reinterpret_cast<uintptr_t>(new V(*x));
     ++this->filled_;
@@ -213,7 +213,6 @@ class hm_adt final : public hm_base<K> {
 
   // Format: docs/FORMATS.md, "Body: hashmap".
   bool save(dump_out& out) const override {
-    read_lock l(this->lock());
     write_header(out, *this);
     out.put_u64(this->cells_.capacity());
     out.put_u64(this->filled_);
@@ -228,7 +227,7 @@ class hm_adt final : public hm_base<K> {
   // later value.
   // Format: docs/FORMATS.md, "Body: hashmap".
   bool load(dump_in& in) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     uint64_t n;
     if (!in.template get_count<V>(&n, sizeof(K) + min_encoded_size<V>())) return false;
     K k{};

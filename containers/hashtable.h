@@ -28,7 +28,7 @@ class ht_adt final : public hm_base<K> {
 
   bool ins_key(const K& k, value_ref v) override {
     if (this->value_type() != scalar::u08 || v.type != scalar::u08) return false;
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (!this->fits(k) || this->cells_[slot::index(k)] != 0) return false;
     put(slot::index(k));
     return true;
@@ -36,7 +36,7 @@ class ht_adt final : public hm_base<K> {
   // Empties k's slot and fills nk's (a filled nk stays filled). Fails,
   // changing nothing, when k is empty or nk does not fit.
   bool set_eq(const K& k, const K& nk) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (!this->filled(k) || !this->fits(nk)) return false;
     const uint64_t from = slot::index(k), to = slot::index(nk);
     this->cells_[from] = 0;
@@ -47,7 +47,6 @@ class ht_adt final : public hm_base<K> {
 
   // Format: docs/FORMATS.md, "Body: hashtable".
   bool save(dump_out& out) const override {
-    read_lock l(this->lock());
     write_header(out, *this);
     out.put_u64(this->cells_.capacity());
     out.put_u64(this->filled_);
@@ -62,7 +61,7 @@ class ht_adt final : public hm_base<K> {
   // and a key that does not fit is skipped.
   // Format: docs/FORMATS.md, "Body: hashtable".
   bool load(dump_in& in) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     uint64_t n;
     if (!in.template get_count<K>(&n, 8 + sizeof(K))) return false;
     uint64_t ignored;

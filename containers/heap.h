@@ -35,31 +35,31 @@ class heap_adt final : public array_adt<K> {
 
   // Format: docs/FORMATS.md, "Body: heap".
   bool load(dump_in& in) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     return load_elements<K>(in, [&](const K& v) { push(v); });
   }
 
   bool get_min(K* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     if (a_.empty()) return false;
     *out = a_[0];
     return true;
   }
 
   bool del_min() override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (a_.empty()) return false;
     pop();
     return true;
   }
   bool ins_key(const K& x, value_ref v) override {
     if (!takes_keys_ || !value_as<uint8_t>(v)) return false;
-    write_lock l(this->lock());
+    write_lock l(*this);
     push(x);
     return true;
   }
   bool set_min(const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (a_.empty()) return false;
     // Copy first: after the pop nothing may fail, and the push below then
     // reuses the slot the pop vacated (no growth).

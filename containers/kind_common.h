@@ -1,17 +1,11 @@
 // Helpers shared by the kind implementations (not part of the interface).
 #pragma once
 
-#include <mutex>
-#include <shared_mutex>
-
 #include "containers/container.h"
-#include "containers/rw_lock.h"
+#include "containers/hold.h"
 #include "lang/codec.h"
 
 namespace nosql_db {
-
-using read_lock = read_guard;
-using write_lock = std::unique_lock<rw_lock>;
 
 // The common part of every save: kind length, kind word, key type, value
 // type.

@@ -39,6 +39,8 @@ namespace nosql_db {
 
 // A fresh generation salt for a new list's handle table.
 uint32_t next_handle_salt() noexcept;
+// A list read back with its salt: later lists take salts after it.
+void note_handle_salt(uint32_t salt) noexcept;
 
 template <class K>
 class list_adt final : public chain_adt<K, uint32_t> {
@@ -54,38 +56,38 @@ class list_adt final : public chain_adt<K, uint32_t> {
 
   // Format: docs/FORMATS.md, "Body: list".
   bool load(dump_in& in) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     return load_elements<K>(in, [&](const K& v) { insert_before(nullptr, v); });
   }
 
   bool get_nth(uint64_t p, K* out) const override {
     if (p == 0) return false;
-    read_lock l(this->lock());
+    read_lock l(*this);
     if (p > c_.count()) return false;
     *out = c_.at(p - 1)->value;
     return true;
   }
   bool get_range(uint64_t from, uint64_t to, list* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     if (!range_ok(from, to)) return false;
     chain::copy_out(c_.at(from - 1), std::min(to, c_.count()) - from + 1, out);
     return true;
   }
   bool get_first_n(uint64_t n, list* out) const override {
     if (n == 0) return false;
-    read_lock l(this->lock());
+    read_lock l(*this);
     chain::copy_out(c_.head(), std::min(n, c_.count()), out);
     return true;
   }
   bool get_last_n(uint64_t n, list* out) const override {
     if (n == 0) return false;
-    read_lock l(this->lock());
+    read_lock l(*this);
     const uint64_t k = std::min(n, c_.count());
     chain::copy_out(c_.at(c_.count() - k), k, out);
     return true;
   }
   bool get_pos(const K& x, uint64_t* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     uint64_t i;
     const node* n = c_.find(x, &i);
     if (!n) return false;
@@ -95,7 +97,7 @@ class list_adt final : public chain_adt<K, uint32_t> {
   bool get_next_pos(uint64_t h, uint64_t* out) const override { return neighbour_pos(h, true, out); }
   bool get_prev_pos(uint64_t h, uint64_t* out) const override { return neighbour_pos(h, false, out); }
   bool get_at_pos(uint64_t h, K* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     const node* n = lookup(h);
     if (!n) return false;
     *out = n->value;
@@ -103,32 +105,32 @@ class list_adt final : public chain_adt<K, uint32_t> {
   }
 
   bool del_all() override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     c_.clear(release());
     return true;
   }
   bool del_nth(uint64_t p) override {
     if (p == 0) return false;
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (p > c_.count()) return false;
     node* n = c_.at(p - 1);
     c_.erase(n, n->next, release());
     return true;
   }
   bool del_first() override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (c_.empty()) return false;
     c_.remove_head(release());
     return true;
   }
   bool del_last() override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (c_.empty()) return false;
     c_.remove_tail(release());
     return true;
   }
   bool del_range(uint64_t from, uint64_t to) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (!range_ok(from, to)) return false;
     node* end = c_.at(std::min(to, c_.count()) - 1)->next;
     c_.erase(c_.at(from - 1), end, release());
@@ -136,19 +138,19 @@ class list_adt final : public chain_adt<K, uint32_t> {
   }
   bool del_first_n(uint64_t n) override {
     if (n == 0) return false;
-    write_lock l(this->lock());
+    write_lock l(*this);
     const uint64_t k = std::min(n, c_.count());
     if (k > 0) c_.erase(c_.head(), c_.at(k - 1)->next, release());
     return true;
   }
   bool del_last_n(uint64_t n) override {
     if (n == 0) return false;
-    write_lock l(this->lock());
+    write_lock l(*this);
     c_.erase(c_.at(c_.count() - std::min(n, c_.count())), nullptr, release());
     return true;
   }
   bool del_at_pos(uint64_t h) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (h == 0) return true;
     node* n = lookup(h);
     if (!n) return false;
@@ -158,7 +160,7 @@ class list_adt final : public chain_adt<K, uint32_t> {
 
   bool ins_nth(uint64_t p, const K& x) override {
     if (p == 0) return false;
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (p > c_.count() + 1) return false;
     // The node at position p + 1, if any: x goes before its predecessor and
     // so becomes element p. Positions count and count + 1 append.
@@ -167,17 +169,17 @@ class list_adt final : public chain_adt<K, uint32_t> {
     return true;
   }
   bool ins_first(const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     insert_before(c_.head(), x);
     return true;
   }
   bool ins_last(const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     insert_before(nullptr, x);
     return true;
   }
   bool ins_at_pos(uint64_t h, const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     node* b = nullptr;
     if (h != 0 && !(b = lookup(h))) return false;
     insert_before(b, x);
@@ -186,41 +188,91 @@ class list_adt final : public chain_adt<K, uint32_t> {
 
   bool set_nth(uint64_t p, const K& x) override {
     if (p == 0) return false;
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (p > c_.count()) return false;
     c_.at(p - 1)->value = x;
     return true;
   }
   bool set_range(uint64_t from, uint64_t to, const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (!range_ok(from, to)) return false;
     chain::assign(c_.at(from - 1), std::min(to, c_.count()) - from + 1, x);
     return true;
   }
   bool set_first_n(uint64_t n, const K& x) override {
     if (n == 0) return false;
-    write_lock l(this->lock());
+    write_lock l(*this);
     chain::assign(c_.head(), std::min(n, c_.count()), x);
     return true;
   }
   bool set_last_n(uint64_t n, const K& x) override {
     if (n == 0) return false;
-    write_lock l(this->lock());
+    write_lock l(*this);
     const uint64_t k = std::min(n, c_.count());
     chain::assign(c_.at(c_.count() - k), k, x);
     return true;
   }
   bool set_at_pos(uint64_t h, const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     node* n = lookup(h);
     if (!n) return false;
     n->value = x;
     return true;
   }
 
+  // Format: docs/FORMATS.md, "Checkpoint: list handles".
+  void save_extras(dump_out& out) const override {
+    std::vector<uint64_t> position(slots_.size(), free_position);
+    uint64_t i = 0;
+    for (const node* n = c_.head(); n; n = n->next) position[n->extra] = i++;
+    out.put_u32(salt_);
+    out.put_u32(free_);
+    out.put_u64(slots_.size());
+    for (size_t e = 0; e < slots_.size(); ++e) {
+      out.put_u32(slots_[e].gen);
+      out.put_u32(slots_[e].next_free);
+      out.put_u64(position[e]);
+    }
+  }
+  // Gives the nodes that load made the entries (and so the handles) they
+  // had; false, the list as load left it, when the table does not fit them.
+  bool load_extras(dump_in& in) override {
+    write_lock l(*this);
+    uint32_t salt, free;
+    uint64_t m;
+    if (!in.get_u32(&salt) || !in.get_u32(&free) || !in.get_u64(&m) || m < c_.count() || m >= no_slot ||
+        m > in.remaining() / 16)
+      return false;
+    std::vector<node*> by_position;
+    by_position.reserve(c_.count());
+    for (node* n = c_.head(); n; n = n->next) by_position.push_back(n);
+    std::vector<slot> table(m);
+    uint64_t live = 0;
+    for (slot& s : table) {
+      uint64_t p;
+      if (!in.get_u32(&s.gen) || !in.get_u32(&s.next_free) || !in.get_u64(&p)) return false;
+      if (p == free_position) {
+        s.n = nullptr;
+      } else if (p >= by_position.size() || by_position[p] == nullptr) {
+        return false;  // beyond the list, or a node named twice
+      } else {
+        s.n = std::exchange(by_position[p], nullptr);
+        ++live;
+      }
+    }
+    if (live != c_.count() || !free_chain_ok(table, free)) return false;
+    for (uint32_t e = 0; e < m; ++e)
+      if (table[e].n) table[e].n->extra = e;
+    slots_ = std::move(table);
+    free_ = free;
+    salt_ = salt;
+    note_handle_salt(salt);
+    return true;
+  }
+
   // For tests: entries in the handle table (live and free).
   uint64_t handle_table_size() const {
-    read_lock l(this->lock());
+    read_lock l(*this);
     return slots_.size();
   }
 
@@ -228,7 +280,7 @@ class list_adt final : public chain_adt<K, uint32_t> {
   // The handle of the node after (or before) node h: 0 at the end, and 0
   // for handle 0; false for a handle that names no live node.
   bool neighbour_pos(uint64_t h, bool next, uint64_t* out) const {
-    read_lock l(this->lock());
+    read_lock l(*this);
     if (h == 0) {
       *out = 0;
       return true;
@@ -240,11 +292,21 @@ class list_adt final : public chain_adt<K, uint32_t> {
     return true;
   }
   static constexpr uint32_t no_slot = UINT32_MAX;
+  static constexpr uint64_t free_position = UINT64_MAX;
   struct slot {
     node* n;
     uint32_t gen;
     uint32_t next_free;
   };
+  // The free list from `head` visits every free entry once and nothing else.
+  static bool free_chain_ok(const std::vector<slot>& t, uint32_t head) noexcept {
+    uint64_t free_entries = 0, seen = 0;
+    for (const slot& s : t) free_entries += s.n ? 0 : 1;
+    for (uint32_t e = head; e != no_slot; e = t[e].next_free) {
+      if (e >= t.size() || t[e].n || ++seen > free_entries) return false;
+    }
+    return seen == free_entries;
+  }
 
   bool range_ok(uint64_t from, uint64_t to) const noexcept {
     return !c_.empty() && from >= 1 && to >= 1 && from <= to && from <= c_.count();

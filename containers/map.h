@@ -33,24 +33,24 @@ class map_base_adt : public adt<K> {
 
  public:
   uint64_t size() const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     return t_.size();
   }
 
   bool get_all(list* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     out->resize(0);
     t_.copy_keys(t_.first(), nullptr, false, UINT64_MAX, out);
     return true;
   }
   bool get_max(K* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     if (t_.size() == 0) return false;
     *out = ok_t::key(t_.last());
     return true;
   }
   bool get_min(K* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     if (t_.size() == 0) return false;
     *out = ok_t::key(t_.first());
     return true;
@@ -58,7 +58,7 @@ class map_base_adt : public adt<K> {
   // Map: the key when present, else false. Multimap: the key once per
   // entry; true also when none.
   bool get_eq(const K& k, list* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     out->resize(0);
     t_.copy_keys(t_.bound(k), &k, true, UINT64_MAX, out);
     return Multi || out->size() > 0;
@@ -69,14 +69,14 @@ class map_base_adt : public adt<K> {
     bt_held h(t_.shape());
     h.hold_key(&k);  // before the lock: nothing changes if it throws
     h.hold_val(v.p);
-    write_lock l(this->lock());
+    write_lock l(*this);
     return t_.insert(h, Multi);
   }
   // Every entry with key k gets a copy of the value.
   bool set_value(const K& k, value_ref v) override {
     if (v.type != this->value_type()) return false;
     const bt_shape& s = t_.shape();
-    write_lock l(this->lock());
+    write_lock l(*this);
     const bt_pos q = t_.bound(k);
     const uint64_t m = Multi ? t_.count_of(k) : (t_.holds(q, k) ? 1 : 0);
     if (m == 0) return false;
@@ -88,24 +88,24 @@ class map_base_adt : public adt<K> {
   }
 
   bool del_all() override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     t_.clear();
     return true;
   }
   bool del_max() override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (t_.size() == 0) return false;
     t_.erase_span(t_.size() - 1, 1);
     return true;
   }
   bool del_min() override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (t_.size() == 0) return false;
     t_.erase_span(0, 1);
     return true;
   }
   bool del_eq(const K& k) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if constexpr (!Multi) {
       return t_.erase_key(k);
     } else {
@@ -124,10 +124,10 @@ class map_base_adt : public adt<K> {
   bool set_eq(const K& k, const K& x) override {
     if (is_nan(x)) return false;
     if (bt_same(k, x)) {
-      read_lock l(this->lock());
+      read_lock l(*this);
       return t_.holds(t_.bound(k), k);
     }
-    write_lock l(this->lock());
+    write_lock l(*this);
     const uint64_t first = t_.template rank_of_bound<false>(k);
     const uint64_t m = t_.count_of(k);
     if (m == 0) return false;
@@ -141,11 +141,11 @@ class map_base_adt : public adt<K> {
 
   // For tests: every tree invariant holds; the number of inner levels.
   bool verify() const {
-    read_lock l(this->lock());
+    read_lock l(*this);
     return t_.verify(Multi);
   }
   int height() const {
-    read_lock l(this->lock());
+    read_lock l(*this);
     return t_.height();
   }
 
@@ -216,7 +216,7 @@ class map_base_adt : public adt<K> {
   // Multimap: it moves behind the entries keyed x.
   bool rekey_end(const K& x, bool last) {
     if (is_nan(x)) return false;
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (t_.size() == 0) return false;
     const uint64_t r = last ? t_.size() - 1 : 0;
     const K& old = ok_t::key(t_.at_rank(r));
@@ -241,7 +241,6 @@ class ordered_map_adt final : public map_base_adt<K, Multi> {
 
   // Format: docs/FORMATS.md, "Body: map" and "Body: multimap".
   bool save(dump_out& out) const override {
-    read_lock l(this->lock());
     write_header(out, *this);
     out.put_u64(this->t_.size());
     for (bt_leaf* leaf = this->t_.tree().head(); leaf; leaf = leaf->next) {
@@ -265,7 +264,7 @@ class ordered_map_adt final : public map_base_adt<K, Multi> {
   // short body or a NaN key, keeping what was read before it.
   // Format: docs/FORMATS.md, "Body: map" and "Body: multimap".
   bool load(dump_in& in) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     uint64_t n;
     if (!in.template get_count<K>(&n, min_encoded_size<K>() + min_encoded_size<V>())) return false;
     K k{};
@@ -283,7 +282,7 @@ class ordered_map_adt final : public map_base_adt<K, Multi> {
   bool get_value(const K& k, value_list_ref out) const override {
     elem_array<V>* list = value_list_as<V>(out);
     if (!list) return false;
-    read_lock l(this->lock());
+    read_lock l(*this);
     list->resize(0);
     bt_pos q = this->t_.bound(k);
     for (; this->t_.holds(q, k); q = bt_next(q)) list->push_back(reinterpret_cast<const V*>(bt_vals(q.leaf, shape))[q.i]);

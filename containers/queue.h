@@ -28,23 +28,23 @@ class queue_adt final : public chain_adt<K, no_extra> {
 
   // Format: docs/FORMATS.md, "Body: queue".
   bool load(dump_in& in) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     return load_elements<K>(in, [&](const K& v) { c_.insert_before(nullptr, v); });
   }
 
   bool del_all() override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     c_.clear(no_hook{});
     return true;
   }
   bool del_first() override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (c_.empty()) return false;
     c_.remove_head(no_hook{});
     return true;
   }
   bool ins_last(const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     c_.insert_before(nullptr, x);
     return true;
   }

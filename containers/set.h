@@ -35,13 +35,12 @@ class ordered_set_adt final : public adt<K> {
       : adt<K>(Multi ? kind::multiset : kind::set, scalar_traits<K>::id, scalar_traits<K>::desc, val), t_(shape) {}
 
   uint64_t size() const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     return t_.size();
   }
 
   // Format: docs/FORMATS.md, "Body: set" and "Body: multiset".
   bool save(dump_out& out) const override {
-    read_lock l(this->lock());
     write_header(out, *this);
     out.put_u64(t_.size());
     for (bt_leaf* leaf = t_.tree().head(); leaf; leaf = leaf->next) {
@@ -56,7 +55,7 @@ class ordered_set_adt final : public adt<K> {
   // order, as dumps hold them, fill the tree's leaves to the brim.
   // Format: docs/FORMATS.md, "Body: set" and "Body: multiset".
   bool load(dump_in& in) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     uint64_t n;
     if (!in.template get_count<K>(&n)) return false;
     K v{};
@@ -71,7 +70,7 @@ class ordered_set_adt final : public adt<K> {
 
   bool get_rank(const K& k, uint64_t* out) const override {
     if (is_nan(k)) return false;
-    read_lock l(this->lock());
+    read_lock l(*this);
     bt_path p;
     bt_seek<K, false, true>(t_.tree(), shape, k, &p);
     if (!t_.holds(bt_at(p), k)) return false;
@@ -79,7 +78,7 @@ class ordered_set_adt final : public adt<K> {
     return true;
   }
   bool get_all(list* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     out->resize(0);
     t_.copy_keys(t_.first(), nullptr, false, UINT64_MAX, out);
     return true;
@@ -96,7 +95,7 @@ class ordered_set_adt final : public adt<K> {
     if constexpr (Multi) {
       return report(out, k, true, &k, true);
     } else {
-      read_lock l(this->lock());
+      read_lock l(*this);
       const bt_pos q = t_.bound(k);
       out->clear();
       if (t_.holds(q, k)) out->push_back(ok_t::key(q));
@@ -104,33 +103,33 @@ class ordered_set_adt final : public adt<K> {
     }
   }
   bool get_max_n(uint64_t n, list* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     out->resize(0);
     const uint64_t m = n < t_.size() ? n : t_.size();
     if (m > 0) t_.copy_keys(t_.at_rank(t_.size() - m), nullptr, false, m, out);
     return true;
   }
   bool get_min_n(uint64_t n, list* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     out->resize(0);
     t_.copy_keys(t_.first(), nullptr, false, n, out);
     return true;
   }
   bool get_max(K* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     if (t_.size() == 0) return false;
     *out = ok_t::key(t_.last());
     return true;
   }
   bool get_min(K* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     if (t_.size() == 0) return false;
     *out = ok_t::key(t_.first());
     return true;
   }
 
   bool del_all() override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     t_.clear();
     return true;
   }
@@ -145,7 +144,7 @@ class ordered_set_adt final : public adt<K> {
   bool del_lt(const K& k) override { return erase_below(k, false); }
   bool del_le(const K& k) override { return erase_below(k, true); }
   bool del_eq(const K& k) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if constexpr (!Multi) {
       t_.erase_key(k);
       return true;
@@ -156,25 +155,25 @@ class ordered_set_adt final : public adt<K> {
     }
   }
   bool del_max_n(uint64_t n) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     const uint64_t m = n < t_.size() ? n : t_.size();
     t_.erase_span(t_.size() - m, m);
     return !Multi || m > 0;
   }
   bool del_min_n(uint64_t n) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     const uint64_t m = n < t_.size() ? n : t_.size();
     t_.erase_span(0, m);
     return !Multi || m > 0;
   }
   bool del_max() override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (t_.size() == 0) return false;
     t_.erase_span(t_.size() - 1, 1);
     return true;
   }
   bool del_min() override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (t_.size() == 0) return false;
     t_.erase_span(0, 1);
     return true;
@@ -184,7 +183,7 @@ class ordered_set_adt final : public adt<K> {
     if (is_nan(k) || this->value_type() != scalar::u08 || !value_as<uint8_t>(v)) return false;
     bt_held h(shape);
     h.hold_key(&k);  // before the lock: nothing changes if it throws
-    write_lock l(this->lock());
+    write_lock l(*this);
     return t_.insert(h, Multi);
   }
 
@@ -204,15 +203,15 @@ class ordered_set_adt final : public adt<K> {
 
   // For tests: every tree invariant holds; the number of inner levels.
   bool verify() const {
-    read_lock l(this->lock());
+    read_lock l(*this);
     return t_.verify(Multi);
   }
   int height() const {
-    read_lock l(this->lock());
+    read_lock l(*this);
     return t_.height();
   }
   uint64_t leaves() const {
-    read_lock l(this->lock());
+    read_lock l(*this);
     uint64_t n = 0;
     for (bt_leaf* leaf = t_.tree().head(); leaf; leaf = leaf->next) ++n;
     return n;
@@ -228,14 +227,14 @@ class ordered_set_adt final : public adt<K> {
   // Copies out the keys x with a < x (a <= x when a_incl) and, when b is
   // given, x < b (x <= b when b_incl): one descent, then a walk.
   bool report(list* out, const K& a, bool a_incl, const K* b, bool b_incl) const {
-    read_lock l(this->lock());
+    read_lock l(*this);
     out->resize(0);
     if (is_nan(a) || (b && is_nan(*b))) return true;
     t_.copy_keys(a_incl ? t_.template bound<false>(a) : t_.template bound<true>(a), b, b_incl, UINT64_MAX, out);
     return true;
   }
   bool report_below(list* out, const K& b, bool b_incl) const {
-    read_lock l(this->lock());
+    read_lock l(*this);
     out->resize(0);
     if (is_nan(b)) return true;
     t_.copy_keys(t_.first(), &b, b_incl, UINT64_MAX, out);
@@ -253,17 +252,17 @@ class ordered_set_adt final : public adt<K> {
     return true;
   }
   bool erase_between(const K& a, bool a_incl, const K& b, bool b_incl) {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (is_nan(a) || is_nan(b)) return !Multi;
     return erase_ranks(rank_from(a, a_incl), rank_from(b, !b_incl));
   }
   bool erase_above(const K& k, bool incl) {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (is_nan(k)) return !Multi;
     return erase_ranks(rank_from(k, incl), t_.size());
   }
   bool erase_below(const K& k, bool incl) {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (is_nan(k)) return !Multi;
     return erase_ranks(0, rank_from(k, !incl));
   }
@@ -304,7 +303,7 @@ class ordered_set_adt final : public adt<K> {
   bool rekey_one(const K& old, const K& x) {
     bt_held h(shape);
     h.hold_key(&x);  // copied before the lock: nothing changes if it throws
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (!t_.holds(t_.bound(old), old)) return false;
     if (bt_same(old, x)) return true;
     if (t_.insert(h, false)) t_.erase_key(old);
@@ -314,7 +313,7 @@ class ordered_set_adt final : public adt<K> {
   // comes in, after the copies of x. The copies go in first: if one cannot
   // be allocated, the ones already in go out again and nothing has changed.
   void rekey_all(const list& sel, const K& x) {
-    write_lock l(this->lock());
+    write_lock l(*this);
     // How many of the selected keys are still there (sel is ascending).
     uint64_t found = 0;
     for (uint64_t i = 0; i < sel.size();) {

@@ -25,36 +25,36 @@ class stack_adt final : public array_adt<K> {
 
   // Format: docs/FORMATS.md, "Body: stack".
   bool load(dump_in& in) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     return load_array(in, a_);
   }
 
   bool get_last(K* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     if (a_.empty()) return false;
     *out = a_[a_.size() - 1];
     return true;
   }
 
   bool del_last() override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (a_.empty()) return false;
     a_.resize(a_.size() - 1);
     return true;
   }
   bool ins_last(const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     a_.push_back(x);
     return true;
   }
 
   bool set_all(const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     fill_all(a_.begin(), a_.end(), x);
     return true;
   }
   bool set_last(const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (a_.empty()) return false;
     a_[a_.size() - 1] = x;
     return true;

@@ -143,7 +143,7 @@ trie_adt::trie_adt(scalar key, scalar value) noexcept
 trie_adt::~trie_adt() { free_below(root_); }
 
 uint64_t trie_adt::size() const {
-  read_lock l(lock());
+  read_lock l(*this);
   return count_;
 }
 
@@ -182,7 +182,6 @@ void trie_adt::walk(F&& f) const {
 
 // Format: docs/FORMATS.md, "Body: trie".
 bool trie_adt::save(dump_out& out) const {
-  read_lock l(lock());
   write_header(out, *this);
   out.put_u64(count_);
   walk([&](std::string_view s) { out.put_text(s); });
@@ -191,7 +190,7 @@ bool trie_adt::save(dump_out& out) const {
 
 // Format: docs/FORMATS.md, "Body: trie".
 bool trie_adt::load(dump_in& in) {
-  write_lock l(lock());
+  write_lock l(*this);
   uint64_t n;
   if (!in.get_count<xstring>(&n)) return false;
   // A trie over another key type never holds strings.
@@ -206,7 +205,7 @@ bool trie_adt::load(dump_in& in) {
 
 bool trie_adt::get_all(list* out) const {
   if (!strings_) return false;
-  read_lock l(lock());
+  read_lock l(*this);
   out->reserve(out->size() + count_);
   walk([&](std::string_view s) { out->push_back(xstring(s)); });
   return true;
@@ -214,20 +213,20 @@ bool trie_adt::get_all(list* out) const {
 
 bool trie_adt::get_contains(const xstring& k, bool* out) const {
   if (!strings_) return false;
-  read_lock l(lock());
+  read_lock l(*this);
   *out = contains(k.view());
   return true;
 }
 
 bool trie_adt::get_contains_nocase(const xstring& k, bool* out) const {
   if (!strings_) return false;
-  read_lock l(lock());
+  read_lock l(*this);
   *out = contains_nocase(k.view());
   return true;
 }
 
 bool trie_adt::del_all() {
-  write_lock l(lock());
+  write_lock l(*this);
   free_below(root_);
   count_ = 0;
   return true;
@@ -235,7 +234,7 @@ bool trie_adt::del_all() {
 
 bool trie_adt::ins_key(const xstring& k, value_ref v) {
   if (!insertable_ || v.type != scalar::u08) return false;
-  write_lock l(lock());
+  write_lock l(*this);
   return insert(k.view());
 }
 

@@ -23,12 +23,12 @@ class vec_adt final : public array_adt<K> {
 
   // Format: docs/FORMATS.md, "Body: vector".
   bool load(dump_in& in) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     return load_array(in, a_);
   }
 
   bool get_index(const K& x, uint64_t* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     for (uint64_t i = 0; i < a_.size(); ++i) {
       if (equal(a_[i], x)) {
         *out = i;
@@ -39,63 +39,63 @@ class vec_adt final : public array_adt<K> {
   }
   bool get_nth(uint64_t p, K* out) const override {
     if (p == 0) return false;
-    read_lock l(this->lock());
+    read_lock l(*this);
     if (p > a_.size()) return false;
     *out = a_[p - 1];
     return true;
   }
   bool get_first(K* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     if (a_.empty()) return false;
     *out = a_[0];
     return true;
   }
   bool get_last(K* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     if (a_.empty()) return false;
     *out = a_[a_.size() - 1];
     return true;
   }
   bool get_range(uint64_t from, uint64_t to, list* out) const override {
-    read_lock l(this->lock());
+    read_lock l(*this);
     if (!range_ok(from, to)) return false;
     copy_out(from - 1, std::min(to, a_.size()), out);
     return true;
   }
   bool get_first_n(uint64_t n, list* out) const override {
     if (n == 0) return false;
-    read_lock l(this->lock());
+    read_lock l(*this);
     copy_out(0, std::min(n, a_.size()), out);
     return true;
   }
   bool get_last_n(uint64_t n, list* out) const override {
     if (n == 0) return false;
-    read_lock l(this->lock());
+    read_lock l(*this);
     copy_out(a_.size() - std::min(n, a_.size()), a_.size(), out);
     return true;
   }
 
   bool del_nth(uint64_t p) override {
     if (p == 0) return false;
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (p > a_.size()) return false;
     a_.erase_at(p - 1, 1);
     return true;
   }
   bool del_first() override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (a_.empty()) return false;
     a_.erase_at(0, 1);
     return true;
   }
   bool del_last() override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (a_.empty()) return false;
     a_.resize(a_.size() - 1);
     return true;
   }
   bool del_range(uint64_t from, uint64_t to) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (!range_ok(from, to)) return false;
     const uint64_t end = std::min(to, a_.size());
     a_.erase_at(from - 1, end - from + 1);
@@ -103,20 +103,20 @@ class vec_adt final : public array_adt<K> {
   }
   bool del_first_n(uint64_t n) override {
     if (n == 0) return false;
-    write_lock l(this->lock());
+    write_lock l(*this);
     a_.erase_at(0, std::min(n, a_.size()));
     return true;
   }
   bool del_last_n(uint64_t n) override {
     if (n == 0) return false;
-    write_lock l(this->lock());
+    write_lock l(*this);
     a_.resize(a_.size() - std::min(n, a_.size()));
     return true;
   }
 
   bool ins_nth(uint64_t p, const K& x) override {
     if (p == 0) return false;
-    write_lock l(this->lock());
+    write_lock l(*this);
     const uint64_t n = a_.size();
     if (p > n + 1) return false;
     // Positions 1 .. n-1 insert before element p; n and n+1 append.
@@ -125,55 +125,55 @@ class vec_adt final : public array_adt<K> {
     return true;
   }
   bool ins_first(const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     a_.insert_at(0, x);
     return true;
   }
   bool ins_last(const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     a_.push_back(x);
     return true;
   }
 
   bool set_all(const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     fill_all(a_.begin(), a_.end(), x);
     return true;
   }
   bool set_nth(uint64_t p, const K& x) override {
     if (p == 0) return false;
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (p > a_.size()) return false;
     a_[p - 1] = x;
     return true;
   }
   bool set_first(const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (a_.empty()) return false;
     a_[0] = x;
     return true;
   }
   bool set_last(const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (a_.empty()) return false;
     a_[a_.size() - 1] = x;
     return true;
   }
   bool set_range(uint64_t from, uint64_t to, const K& x) override {
-    write_lock l(this->lock());
+    write_lock l(*this);
     if (!range_ok(from, to)) return false;
     fill_all(a_.data() + from - 1, a_.data() + std::min(to, a_.size()), x);
     return true;
   }
   bool set_first_n(uint64_t n, const K& x) override {
     if (n == 0) return false;
-    write_lock l(this->lock());
+    write_lock l(*this);
     fill_all(a_.data(), a_.data() + std::min(n, a_.size()), x);
     return true;
   }
   bool set_last_n(uint64_t n, const K& x) override {
     if (n == 0) return false;
-    write_lock l(this->lock());
+    write_lock l(*this);
     fill_all(a_.data() + a_.size() - std::min(n, a_.size()), a_.data() + a_.size(), x);
     return true;
   }

@@ -1,6 +1,8 @@
 // Buffered dump writer and bounded dump reader over file descriptors.
 #include "lang/codec.h"
 
+#include "lang/crc32c.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -33,11 +35,20 @@ bool write_all(int fd, const char* p, uint64_t n) {
 
 dump_out::dump_out(int fd) : fd_(fd), buf_(new char[buffer_size]), capacity_(buffer_size) {}
 
+// No buffer: every put takes the slow path, which appends.
+dump_out::dump_out(std::string* memory) noexcept : fd_(-1), memory_(memory), capacity_(0) {}
+
 dump_out::~dump_out() = default;
 
 void dump_out::put_bytes_slow(const void* p, uint64_t n) {
   if (!ok_ || n == 0) return;
   const char* s = static_cast<const char*>(p);
+  if (memory_) {
+    memory_->append(s, n);
+    crc_ = crc32c_extend(crc_, s, n);
+    written_ += n;
+    return;
+  }
   if (!flush()) return;
   if (n >= buffer_size) {
     ok_ = write_out(s, n);
@@ -57,6 +68,7 @@ bool dump_out::write_out(const char* p, uint64_t n) {
   while (n > 0) {
     const uint64_t step = std::min(n, writeback_step);
     if (!write_all(fd_, p, step)) return false;
+    crc_ = crc32c_extend(crc_, p, step);
     p += step;
     n -= step;
     written_ += step;
@@ -79,11 +91,15 @@ bool dump_out::flush() {
   return ok_;
 }
 
-dump_in::dump_in(int fd, uint64_t size) : fd_(fd), remaining_(size), buf_(new char[buffer_size]) {}
+dump_in::dump_in(int fd, uint64_t size)
+    : fd_(fd), remaining_(size), buf_(new char[buffer_size]), data_(buf_.get()) {}
+
+dump_in::dump_in(const char* p, uint64_t n) noexcept : fd_(-1), remaining_(n), data_(p), end_(n) {}
 
 dump_in::~dump_in() = default;
 
 bool dump_in::refill() {
+  if (fd_ < 0) return false;
   pos_ = end_ = 0;
   while (true) {
     const ssize_t r = ::read(fd_, buf_.get(), buffer_size);
@@ -100,7 +116,7 @@ bool dump_in::get_bytes(void* p, uint64_t n) {
   while (n > 0) {
     if (pos_ == end_) {
       // Large reads go straight to their destination.
-      if (n >= buffer_size) {
+      if (n >= buffer_size && fd_ >= 0) {
         const ssize_t r = ::read(fd_, d, n > (1u << 30) ? (1u << 30) : n);
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) return false;
@@ -112,7 +128,7 @@ bool dump_in::get_bytes(void* p, uint64_t n) {
       if (!refill()) return false;
     }
     const uint64_t k = end_ - pos_ < n ? end_ - pos_ : n;
-    std::memcpy(d, buf_.get() + pos_, k);
+    std::memcpy(d, data_ + pos_, k);
     pos_ += k;
     d += k;
     n -= k;

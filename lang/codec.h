@@ -6,9 +6,11 @@
 //
 // dump_out collects bytes in a buffer and writes them to a file descriptor;
 // the first failed write makes it sticky-bad and every later put is a no-op.
-// dump_in reads from a file descriptor of known size; every get returns
-// false when the bytes are not there, and lengths are checked against what
-// remains before anything is allocated.
+// It can also append to a string in memory (a container's copy kept for a
+// dump, a journal record). dump_in reads from a file descriptor of known
+// size, or from bytes in memory; every get returns false when the bytes are
+// not there, and lengths are checked against what remains before anything
+// is allocated.
 //
 // Format: docs/FORMATS.md, "General rules", "Type descriptors" and "Element encodings".
 #pragma once
@@ -17,6 +19,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <type_traits>
 
@@ -42,6 +45,8 @@ constexpr uint64_t min_encoded_size() {
 class dump_out {
  public:
   explicit dump_out(int fd);
+  // Appends to *memory instead (growing it; may throw std::bad_alloc).
+  explicit dump_out(std::string* memory) noexcept;
   ~dump_out();
   dump_out(const dump_out&) = delete;
   dump_out& operator=(const dump_out&) = delete;
@@ -57,6 +62,7 @@ class dump_out {
     }
   }
   void put_u8(uint8_t v) { put_bytes(&v, 1); }
+  void put_u32(uint32_t v) { put_bytes(&v, 4); }
   void put_u64(uint64_t v) { put_bytes(&v, 8); }
   void put_text(std::string_view t) {
     put_u64(t.size());
@@ -84,13 +90,25 @@ class dump_out {
   // Writes out the buffer; false once any write has failed.
   bool flush();
   bool ok() const noexcept { return ok_; }
+  // Marks the output bad (a part that could not be written): every later
+  // put is dropped and flush() answers false.
+  void fail() noexcept {
+    ok_ = false;
+    capacity_ = 0;
+  }
+  // Bytes put so far, and their CRC-32C (file mode: of the bytes written
+  // out, so flush() first).
+  uint64_t written() const noexcept { return written_; }
+  uint32_t crc() const noexcept { return crc_; }
 
  private:
   void put_bytes_slow(const void* p, uint64_t n);
   bool write_out(const char* p, uint64_t n);
 
   int fd_;
+  std::string* memory_ = nullptr;
   bool ok_ = true;
+  uint32_t crc_ = 0;
   std::unique_ptr<char[]> buf_;
   uint64_t capacity_;     // of buf_; 0 once a write failed, so every put
                           // takes the slow path, which drops it
@@ -103,6 +121,8 @@ class dump_in {
  public:
   // Reads from fd, which holds size bytes from its current offset on.
   dump_in(int fd, uint64_t size);
+  // Reads the n bytes at p, which must stay there meanwhile.
+  dump_in(const char* p, uint64_t n) noexcept;
   ~dump_in();
   dump_in(const dump_in&) = delete;
   dump_in& operator=(const dump_in&) = delete;
@@ -110,6 +130,7 @@ class dump_in {
   uint64_t remaining() const noexcept { return remaining_; }
   bool get_bytes(void* p, uint64_t n);
   bool get_u8(uint8_t* v) { return get_bytes(v, 1); }
+  bool get_u32(uint32_t* v) { return get_bytes(v, 4); }
   bool get_u64(uint64_t* v) { return get_bytes(v, 8); }
   bool get_desc(type_desc* d) {
     uint8_t b[3];
@@ -139,6 +160,7 @@ class dump_in {
   int fd_;
   uint64_t remaining_;  // bytes of the file not yet handed out
   std::unique_ptr<char[]> buf_;
+  const char* data_;    // buf_, or the bytes in memory
   uint64_t pos_ = 0;
   uint64_t end_ = 0;
 };

@@ -30,6 +30,7 @@
 #include "lang/codec.h"
 #include "lang/failure.h"
 #include "lang/tokenizer.h"
+#include "persist/snapshot.h"
 
 namespace nosql_db {
 namespace {
@@ -39,13 +40,6 @@ constexpr char magic[4] = {'v', 'x', 'd', 'b'};
 constexpr uint8_t version = 0;
 // Longer than any kind word; a longer kind length is damage.
 constexpr uint64_t max_kind_length = 32;
-
-// The placeholder hashmap/hashtable has no body to save; such containers
-// are left out of the file (and out of its record count).
-// Format: docs/FORMATS.md, "Placeholders".
-bool is_saved(const ab_adt& c) noexcept {
-  return c.kind_id() != kind::hashmap_not_allowed && c.kind_id() != kind::hashtable_not_allowed;
-}
 
 // The path of a 2-token line: token 1's text (unescaped when quoted).
 // False for another token count. *usable is false when the text cannot be
@@ -156,8 +150,8 @@ bool sync_dir(const std::string& dir) {
   return ::fsync(fd) == 0 || errno == EINVAL;
 }
 
-// Writes the header and every saved container; false on any write error.
-// Format: docs/FORMATS.md, "File header" and "Container record".
+// Writes the header and every saved container, as the store stood at one
+// instant; false on any write error.
 bool write_records(const store& s, dump_out& out) {
   uint64_t left = s.container_count(), count = 0;
   for (uint64_t v = 0; v < store::slot_count && left > 0; ++v) {
@@ -169,18 +163,17 @@ bool write_records(const store& s, dump_out& out) {
   out.put_bytes(magic, sizeof magic);
   out.put_u8(version);
   out.put_u64(count);
-  left = s.container_count();
-  for (uint64_t v = 0; v < store::slot_count && left > 0 && out.ok(); ++v) {
-    const ab_adt* c = s.at(v);
-    if (!c) continue;
-    --left;
-    if (!is_saved(*c)) continue;
-    out.put_text(c->name().view());
+  snapshot_walk w;
+  w.container = [&](uint64_t v, const ab_adt& c, const std::string* copy) {
+    out.put_text(c.name().view());
     out.put_u64(v);
-    // A container that cannot write its body would leave a record that the
-    // reader misreads: the whole dump fails instead.
-    if (!c->save(out)) return fail(failure::file_write);
-  }
+    if (copy) out.put_bytes(copy->data(), copy->size());
+    else write_body(out, c, false);
+    return out.ok();
+  };
+  // A container that cannot write its body would leave a record that the
+  // reader misreads: the whole dump fails instead.
+  if (!walk_snapshot(s, w)) return fail(failure::file_write);
   return out.flush() || fail(failure::file_write);
 }
 
