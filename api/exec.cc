@@ -5,6 +5,7 @@
 #include <new>
 #include <shared_mutex>
 
+#include "api/durable.h"
 #include "api/export.h"
 #include "api/vox_nosql.h"
 #include "catalog/create.h"
@@ -57,12 +58,16 @@ bool exec_cmd(store& s, const char* line, int64_t len, datas* out) {
     case 'i': return element(s, element_cmd::insert, line, len, out);
     case 'd': return element(s, element_cmd::del, line, len, out);
     case 'k': return under_shared(s, [&] { return describe_cmd(s, line, len, out); });
-    case 'e': return under_exclusive(s, [&] { return erase_cmd(s, line, len, out); });
-    case 'r': return under_exclusive(s, [&] { return read_dump(s, line, len); });
+    case 'e':
+      return under_exclusive(s, [&] { return s.log() ? journaled_erase(s, line, len, out) : erase_cmd(s, line, len, out); });
+    case 'r': return under_exclusive(s, [&] { return s.log() ? durable_read(s, line, len) : read_dump(s, line, len); });
     case 'b': return under_shared(s, [&] { return write_dump(s, line, len); });
     case 'c':
       // Any five-byte line that begins with c clears the store.
-      return under_exclusive(s, [&] { return len == 5 ? (clear_store(s), true) : create_container(s, line, len, out); });
+      return under_exclusive(s, [&] {
+        if (s.log()) return journaled_create_or_clear(s, line, len, out);
+        return len == 5 ? (clear_store(s), true) : create_container(s, line, len, out);
+      });
     default: return fail(failure::unknown_command);
   }
 }
@@ -141,6 +146,13 @@ NOSQL_SAME_CODE(VOX_E_NOT_A_DUMP, not_a_dump)
 NOSQL_SAME_CODE(VOX_E_DUMP_VERSION, dump_version)
 NOSQL_SAME_CODE(VOX_E_DUMP_DAMAGED, dump_damaged)
 NOSQL_SAME_CODE(VOX_E_OUT_OF_MEMORY, out_of_memory)
+NOSQL_SAME_CODE(VOX_E_DURABLE_OFF, durable_off)
+NOSQL_SAME_CODE(VOX_E_DURABLE_ON, durable_on)
+NOSQL_SAME_CODE(VOX_E_DURABLE_DIR, durable_dir)
+NOSQL_SAME_CODE(VOX_E_DURABLE_LOCKED, durable_locked)
+NOSQL_SAME_CODE(VOX_E_DURABLE_DAMAGED, durable_damaged)
+NOSQL_SAME_CODE(VOX_E_JOURNAL_FAILED, journal_failed)
+NOSQL_SAME_CODE(VOX_E_CHECKPOINT_FAILED, checkpoint_failed)
 NOSQL_SAME_CODE(VOX_E_NOT_SENT, not_sent)
 #undef NOSQL_SAME_CODE
 

@@ -149,6 +149,32 @@ void vox_finalize(vox_stmt* s);
  * set. Reading a whole column this way costs no call per cell. */
 const void* vox_col_values(const datas_col* c, uint64_t* count);
 
+/* Durable mode: the store journaled into a directory, so that what the
+ * store acknowledged survives the process (and, with sync 2, the machine).
+ *
+ * vox_durable_open(dir, sync) locks the directory dir (made when absent)
+ * for this process. If it holds a store (a checkpoint and the journal after
+ * it), the current store is replaced by that store; if it is empty, the
+ * current store becomes its first checkpoint. From then on every command
+ * that changes the store (insert, set, delete, create, erase, clear, read)
+ * is journaled before it returns; a command that cannot be journaled fails
+ * and changes nothing. sync says when the journal reaches the disk:
+ *   0 none    each change is in the operating system's hands before the
+ *             command returns: nothing is lost when the process dies, a
+ *             power loss may lose the newest changes;
+ *   1 batch   as none, and the first change 50 ms or more after the last
+ *             sync syncs (a power loss loses at most about the last 50 ms);
+ *   2 always  each change is on disk before the command returns; threads
+ *             that change the store at once share their syncs.
+ * vox_checkpoint() writes the whole store, as it stands at one instant,
+ * into the directory and drops the journal it supersedes; commands go on
+ * meanwhile. The host decides when; the library starts no threads.
+ * vox_durable_close() syncs, stops journaling and unlocks the directory.
+ * Each returns 0, or a failure code with the reason in last_error(). */
+int32_t vox_durable_open(const char* dir, int32_t sync);
+int32_t vox_checkpoint(void);
+int32_t vox_durable_close(void);
+
 /* The codes of last_error(). DO NOT RENUMBER: hosts keep them. New codes
  * take numbers not used yet. */
 #define VOX_E_NONE 0                   /* no failure */
@@ -199,6 +225,14 @@ const void* vox_col_values(const datas_col* c, uint64_t* count);
 #define VOX_E_DUMP_DAMAGED 56          /* the dump file is damaged */
 /* Resources. */
 #define VOX_E_OUT_OF_MEMORY 60         /* out of memory */
+/* Durable mode. */
+#define VOX_E_DURABLE_OFF 80           /* durable mode is not on */
+#define VOX_E_DURABLE_ON 81            /* durable mode is already on */
+#define VOX_E_DURABLE_DIR 82           /* the durable directory cannot be used */
+#define VOX_E_DURABLE_LOCKED 83        /* another process journals into this directory */
+#define VOX_E_DURABLE_DAMAGED 84       /* a file of the durable directory is damaged */
+#define VOX_E_JOURNAL_FAILED 85        /* the change could not be journaled */
+#define VOX_E_CHECKPOINT_FAILED 86     /* the checkpoint could not be written */
 /* Never returned by last_error(): vox_nosql.hpp's own failure for a line it
  * did not send to exec() because it cannot be built or is too long. */
 #define VOX_E_NOT_SENT 70              /* the line was not sent: it cannot be built or is too long */

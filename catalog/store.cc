@@ -1,6 +1,7 @@
 // Store: slot table, free-vkey list, name directory, reference resolution.
 #include "catalog/store.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -139,6 +140,36 @@ std::unique_ptr<ab_adt> store::remove(uint64_t v) noexcept {
   }
   push_free_front(static_cast<uint32_t>(v));
   return std::unique_ptr<ab_adt>(c);
+}
+
+void store::swap(store& o) noexcept {
+  std::swap(slots_, o.slots_);
+  std::swap(next_delta_, o.next_delta_);
+  std::swap(prev_delta_, o.prev_delta_);
+  std::swap(head_, o.head_);
+  std::swap(tail_, o.tail_);
+  std::swap(free_count_, o.free_count_);
+  names_.swap(o.names_);
+}
+
+std::vector<uint32_t> store::free_prefix() const {
+  // The ascending run at the end of the list, found from the tail.
+  uint32_t start = tail_;
+  while (!is_nil(start) && !is_nil(prev(start)) && prev(start) < start) start = prev(start);
+  std::vector<uint32_t> out;
+  for (uint32_t v = head_; !is_nil(v) && v != start; v = next(v)) out.push_back(v);
+  return out;
+}
+
+bool store::set_free_prefix(const std::vector<uint32_t>& prefix) {
+  std::vector<uint32_t> sorted(prefix);
+  std::sort(sorted.begin(), sorted.end());
+  if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return false;
+  for (uint32_t v : prefix)
+    if (v >= slot_count || slots_[v]) return false;
+  // Moved to the front last one first, so that they end up in order.
+  for (size_t i = prefix.size(); i-- > 0;) move_to_front(prefix[i]);
+  return true;
 }
 
 void store::reset_free_list() noexcept {

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "containers/btree.h"
 #include "containers/container.h"
@@ -24,6 +25,32 @@
 #include "lang/tokenizer.h"
 
 namespace nosql_db {
+
+// Where a store's changes are journaled (durable mode); see persist/journal.
+// A change takes its container's exclusive hold, reserves room for its
+// record, makes the change, appends the record (or gives the room back)
+// and lets go of the hold; then it settles. So the records of each
+// container are in the order in which the changes took its lock.
+class change_log {
+ public:
+  struct ticket {
+    uint64_t file = 0;  // which journal file
+    uint64_t end = 0;   // where the record ends in it
+  };
+  // Room for a record of n bytes, taken by a writer that saw snapshot
+  // epoch `epoch`; false, with the reason recorded, when there is none (the
+  // change must not be made then).
+  virtual bool reserve(uint64_t epoch, uint64_t n) = 0;
+  virtual void unreserve(uint64_t epoch, uint64_t n) noexcept = 0;
+  // Appends a record in the room reserved for it.
+  virtual ticket append(uint64_t epoch, std::string_view record) noexcept = 0;
+  // Waits until the record is as safe as the sync mode promises; false,
+  // with the reason recorded, when it could not be made so.
+  virtual bool settle(ticket t) = 0;
+
+ protected:
+  ~change_log() = default;
+};
 
 class store {
  public:
@@ -35,6 +62,11 @@ class store {
   store& operator=(const store&) = delete;
 
   mutable rw_lock lock;
+
+  // The journal of this store's changes, or null (durable mode is off).
+  // Changed only under the exclusive lock.
+  change_log* log() const noexcept { return log_; }
+  void set_log(change_log* l) noexcept { log_ = l; }
 
   // The container in slot v, or null for an empty slot or v out of range.
   ab_adt* at(uint64_t v) const noexcept { return v < slot_count ? slots_[v] : nullptr; }
@@ -57,6 +89,18 @@ class store {
   void clear() noexcept;
 
   bool find_name(std::string_view name, uint64_t* v) const noexcept;
+
+  // Exchanges everything but the lock and the journal with another store:
+  // containers, names and the free list.
+  void swap(store& o) noexcept;
+  // The free vkeys in the order creation takes them, up to where the rest
+  // is every other free vkey in ascending order (which is how a store
+  // starts, and how a checkpoint restores it). A checkpoint keeps these.
+  std::vector<uint32_t> free_prefix() const;
+  // Makes the free list start with these free vkeys, in this order; false
+  // (nothing changed) when one is not free or appears twice. May throw
+  // std::bad_alloc.
+  bool set_free_prefix(const std::vector<uint32_t>& prefix);
 
  private:
   uint32_t next(uint32_t v) const noexcept { return v + 1 + next_delta_[v]; }
@@ -82,6 +126,7 @@ class store {
   uint64_t free_count_ = slot_count;
   // Name -> vkey.
   bt_tree names_;
+  change_log* log_ = nullptr;
 };
 
 // Resolves a container reference: a quoted non-empty name is looked up in

@@ -2,6 +2,7 @@
 #include "lang/codec.h"
 
 #include "lang/crc32c.h"
+#include "lang/io.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -19,7 +20,7 @@ constexpr uint64_t writeback_step = 8 << 20;
 
 bool write_all(int fd, const char* p, uint64_t n) {
   while (n > 0) {
-    const ssize_t w = ::write(fd, p, n > (1u << 30) ? (1u << 30) : n);
+    const ssize_t w = io.write(fd, p, n > (1u << 30) ? (1u << 30) : n);
     if (w < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -92,9 +93,9 @@ bool dump_out::flush() {
 }
 
 dump_in::dump_in(int fd, uint64_t size)
-    : fd_(fd), remaining_(size), buf_(new char[buffer_size]), data_(buf_.get()) {}
+    : fd_(fd), size_(size), remaining_(size), buf_(new char[buffer_size]), data_(buf_.get()) {}
 
-dump_in::dump_in(const char* p, uint64_t n) noexcept : fd_(-1), remaining_(n), data_(p), end_(n) {}
+dump_in::dump_in(const char* p, uint64_t n) noexcept : fd_(-1), size_(n), remaining_(n), data_(p), end_(n) {}
 
 dump_in::~dump_in() = default;
 

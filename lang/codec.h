@@ -128,6 +128,8 @@ class dump_in {
   dump_in& operator=(const dump_in&) = delete;
 
   uint64_t remaining() const noexcept { return remaining_; }
+  // Bytes handed out so far.
+  uint64_t consumed() const noexcept { return size_ - remaining_; }
   bool get_bytes(void* p, uint64_t n);
   bool get_u8(uint8_t* v) { return get_bytes(v, 1); }
   bool get_u32(uint32_t* v) { return get_bytes(v, 4); }
@@ -158,6 +160,7 @@ class dump_in {
   bool refill();
 
   int fd_;
+  uint64_t size_;
   uint64_t remaining_;  // bytes of the file not yet handed out
   std::unique_ptr<char[]> buf_;
   const char* data_;    // buf_, or the bytes in memory

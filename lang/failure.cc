@@ -48,9 +48,24 @@ const char* failure_text(int32_t code) noexcept {
     case failure::dump_version: return "the dump file's version is not supported";
     case failure::dump_damaged: return "the dump file is damaged";
     case failure::out_of_memory: return "out of memory";
+    case failure::durable_off: return "durable mode is not on";
+    case failure::durable_on: return "durable mode is already on";
+    case failure::durable_dir: return "the durable directory cannot be used";
+    case failure::durable_locked: return "another process journals into this directory";
+    case failure::durable_damaged: return "a file of the durable directory is damaged";
+    case failure::journal_failed: return "the change could not be journaled";
+    case failure::checkpoint_failed: return "the checkpoint could not be written";
     case failure::not_sent: return "the line was not sent: it cannot be built or is too long";
   }
   return "unknown code";
+}
+
+const char* thread_detail(std::string_view text) noexcept {
+  static thread_local char buf[256];
+  const size_t n = text.size() < sizeof buf - 1 ? text.size() : sizeof buf - 1;
+  for (size_t i = 0; i < n; ++i) buf[i] = text[i];
+  buf[n] = 0;
+  return buf;
 }
 
 #ifndef NOSQL_NO_FAILURE_REASONS

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace nosql_db {
 
@@ -68,10 +69,23 @@ enum class failure : int32_t {
   dump_damaged = 56,
   // Resources.
   out_of_memory = 60,
+  // Durable mode.
+  durable_off = 80,
+  durable_on = 81,
+  durable_dir = 82,
+  durable_locked = 83,
+  durable_damaged = 84,
+  journal_failed = 85,
+  checkpoint_failed = 86,
   // Never recorded by the library: vox_nosql.hpp's own refusal to send a
   // line it could not build.
   not_sent = 70,
 };
+
+// A detail made at run time (a file name): copied into the calling
+// thread's own buffer (up to 255 bytes), valid until the thread's next
+// failure with such a detail.
+const char* thread_detail(std::string_view text) noexcept;
 
 // The constant English text of a code; "unknown code" for a number that is
 // none of them.

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "ops/ops.h"
+#include "ops/record.h"
 
 namespace nosql_db {
 namespace {
@@ -128,6 +129,7 @@ row_sig signature(element_cmd cmd, word row) noexcept {
 bool parse_element(const store& s, element_cmd cmd, const token (&t)[max_tokens], int n, element_command* out) {
   const bool count_ok = cmd == element_cmd::set ? token_count_ok(n, 4, 6) : token_count_ok(n, 3, 5);
   if (!count_ok) return false;
+  out->st = &s;
   out->cmd = cmd;
   out->c = resolve_container(s, t[1], &out->vkey);
   if (!out->c) return false;
@@ -175,14 +177,20 @@ bool read_literals(const element_command& cmd, arg_values& v) {
   return true;
 }
 
-bool run_element(const element_command& cmd, const arg_values& v, datas* out) {
+bool apply_change(const element_command& cmd, const arg_values& v) {
   switch (cmd.cmd) {
-    case element_cmd::get: return run_get(*cmd.c, cmd.row, v, out);
+    case element_cmd::get: return false;
     case element_cmd::set: return run_set(*cmd.c, cmd.row, v);
     case element_cmd::insert: return run_insert(*cmd.c, cmd.row, v);
     case element_cmd::del: return run_delete(*cmd.c, cmd.row, v);
   }
   return false;
+}
+
+bool run_element(const element_command& cmd, const arg_values& v, datas* out) {
+  if (cmd.cmd == element_cmd::get) return run_get(*cmd.c, cmd.row, v, out);
+  change_log* log = cmd.st ? cmd.st->log() : nullptr;
+  return log ? journaled_change(*log, cmd, v) : apply_change(cmd, v);
 }
 
 }  // namespace nosql_db

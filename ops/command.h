@@ -43,6 +43,7 @@ struct row_sig {
 row_sig signature(element_cmd cmd, word row) noexcept;
 
 struct element_command {
+  const store* st = nullptr;  // where the container is
   element_cmd cmd = element_cmd::get;
   word row = word::none;
   ab_adt* c = nullptr;
@@ -67,7 +68,8 @@ using arg_values = value_box[arg_slots];
 // (reason recorded) at the first that does not read as its type.
 bool read_literals(const element_command& cmd, arg_values& v);
 
-// Runs the command with its argument values, appending the answer to out.
+// Runs the command with its argument values, appending the answer to out;
+// a change is journaled when the store has a journal (ops/record.h).
 // REQUIRES the store lock (shared); the container's lock is taken inside.
 bool run_element(const element_command& cmd, const arg_values& v, datas* out);
 

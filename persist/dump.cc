@@ -29,7 +29,9 @@
 #include "catalog/create.h"
 #include "lang/codec.h"
 #include "lang/failure.h"
+#include "lang/io.h"
 #include "lang/tokenizer.h"
+#include "persist/files.h"
 #include "persist/snapshot.h"
 
 namespace nosql_db {
@@ -63,27 +65,6 @@ std::string dir_of(const std::string& path) {
   if (slash == 0) return "/";
   return path.substr(0, slash);
 }
-
-class fd_closer {
- public:
-  explicit fd_closer(int fd) noexcept : fd_(fd) {}
-  ~fd_closer() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  fd_closer(const fd_closer&) = delete;
-  fd_closer& operator=(const fd_closer&) = delete;
-  int get() const noexcept { return fd_; }
-  // Closes now and reports whether the close succeeded (a deferred write
-  // error can surface here).
-  bool close() noexcept {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 // A temporary file in the target's directory: created with O_EXCL under a
 // name nobody else uses, unlinked on destruction unless it was given its
@@ -145,9 +126,7 @@ bool sync_dir(const std::string& dir) {
   const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   fd_closer closer(fd);
-  // Some file systems cannot sync a directory; that is not a failure of
-  // the dump.
-  return ::fsync(fd) == 0 || errno == EINVAL;
+  return sync_dir_fd(fd);
 }
 
 // Writes the header and every saved container, as the store stood at one
@@ -177,10 +156,10 @@ bool write_records(const store& s, dump_out& out) {
   return out.flush() || fail(failure::file_write);
 }
 
-// Reads record i and builds its container; false on any damage, with the
-// damaged field recorded.
+}  // namespace
+
 // Format: docs/FORMATS.md, "Container record" and "Reading a dump".
-bool read_record(store& s, dump_in& in, uint64_t i) {
+bool read_record(store& s, dump_in& in, uint64_t i, uint64_t* vkey_out) {
   auto damaged = [i](const char* field) { return fail(failure::dump_damaged, field, i); };
   xstring name;
   uint64_t vkey, kind_len;
@@ -202,10 +181,9 @@ bool read_record(store& s, dump_in& in, uint64_t i) {
   if (!create_one(s, k, scalar_of(kd), scalar_of(vd), capacity, name.view(), nullptr, &v)) return damaged("name");
   ab_adt* c = s.at(v);
   if (v != vkey || !c) return damaged("vkey");
+  if (vkey_out) *vkey_out = v;
   return c->load(in) || damaged("elements");
 }
-
-}  // namespace
 
 bool write_dump(const store& s, const char* line, int64_t len) {
   token t[max_tokens];
@@ -226,7 +204,7 @@ bool write_dump(const store& s, const char* line, int64_t len) {
     dump_out out(fd.get());
     if (!write_records(s, out)) return false;
   }
-  if (::fsync(fd.get()) != 0 || !fd.close()) return fail(failure::file_write);
+  if (io.fsync(fd.get()) != 0 || !fd.close()) return fail(failure::file_write);
   switch (link_no_replace(tmp.path(), path)) {
     case link_result::done:
       break;

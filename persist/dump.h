@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "catalog/store.h"
+#include "lang/codec.h"
 
 namespace nosql_db {
 
@@ -26,5 +27,12 @@ bool write_dump(const store& s, const char* line, int64_t len);
 // reason. REQUIRES the exclusive store lock.
 // Format: docs/FORMATS.md, "Reading a dump".
 bool read_dump(store& s, const char* line, int64_t len);
+
+// Reads record i of a dump (or checkpoint) file and builds its container
+// at its vkey; false on any damage, with the damaged field recorded
+// (dump_damaged). REQUIRES the exclusive store lock (or a store nobody
+// else sees).
+// *vkey (when not null) gets the record's vkey.
+bool read_record(store& s, dump_in& in, uint64_t i, uint64_t* vkey = nullptr);
 
 }  // namespace nosql_db

@@ -1,0 +1,357 @@
+// The journal's files: header, framing, growth, appends, syncs, and the
+// reading that recovery does. Format: docs/FORMATS.md, "Journal file".
+#include "persist/journal.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "lang/crc32c.h"
+#include "lang/failure.h"
+#include "lang/io.h"
+#include "persist/files.h"
+
+namespace nosql_db {
+namespace {
+
+constexpr char magic[4] = {'v', 'x', 'j', 'l'};
+constexpr uint8_t version = 0;
+constexpr uint64_t header_size = 32;
+constexpr uint64_t frame_size = 8;                 // CRC-32C and length
+constexpr uint64_t max_file = uint64_t{1} << 40;  // the mapping's reach
+constexpr uint64_t first_step = uint64_t{1} << 20;
+constexpr uint64_t max_step = uint64_t{64} << 20;
+constexpr int64_t batch_interval_ns = 50'000'000;
+
+int64_t now_ns() noexcept {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
+  return int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec;
+}
+
+void put32(char* p, uint32_t v) noexcept { std::memcpy(p, &v, 4); }
+void put64(char* p, uint64_t v) noexcept { std::memcpy(p, &v, 8); }
+uint32_t get32(const char* p) noexcept {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+uint64_t get64(const char* p) noexcept {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+// The header: magic, version, three zero bytes, sequence, synced end, the
+// CRC-32C of those 24 bytes, four zero bytes.
+void make_header(char* h, uint64_t seq, uint64_t synced) noexcept {
+  std::memset(h, 0, header_size);
+  std::memcpy(h, magic, 4);
+  h[4] = static_cast<char>(version);
+  put64(h + 8, seq);
+  put64(h + 16, synced);
+  put32(h + 24, crc32c(h, 24));
+}
+
+bool journal_failure(const char* what) { return fail(failure::journal_failed, what); }
+
+// The room of a file from `from` to `to`, allocated on disk.
+bool allocate(int fd, uint64_t from, uint64_t to) {
+  const auto off = static_cast<off_t>(from), len = static_cast<off_t>(to - from);
+  if (io.fallocate(fd, 0, off, len) == 0) return true;
+  if (errno != EOPNOTSUPP) return false;
+  return ::posix_fallocate(fd, off, len) == 0;  // a file system without it: zeros written
+}
+
+}  // namespace
+
+struct journal::file {
+  uint64_t seq = 0;
+  int fd = -1;
+  char* map = nullptr;
+  uint64_t allocated = 0;  // bytes of the file, all allocated on disk
+  uint64_t tail = 0;       // end of the records appended
+  uint64_t reserved = 0;   // room promised to changes not yet appended
+  uint64_t synced = 0;     // end of the records known to be on disk
+  bool syncing = false;
+
+  file() = default;
+  file(const file&) = delete;
+  file& operator=(const file&) = delete;
+  ~file() {
+    if (map) ::munmap(map, max_file);
+    if (fd >= 0) ::close(fd);
+  }
+  // Notes in the header how far the file is synced (on disk with the next
+  // sync).
+  void note_synced() noexcept { make_header(map, seq, synced); }
+};
+
+std::string journal_name(uint64_t seq) {
+  char b[40];
+  std::snprintf(b, sizeof b, "journal-%016llx.vxjl", static_cast<unsigned long long>(seq));
+  return b;
+}
+
+journal::journal(int dir_fd, sync_mode mode) : dir_fd_(dir_fd), mode_(mode) {}
+journal::~journal() = default;
+
+std::unique_ptr<journal> journal::open(int dir_fd, uint64_t seq, uint64_t end, sync_mode mode) {
+  std::unique_ptr<journal> j(new journal(dir_fd, mode));
+  if (!j->begin_next(seq, 0)) return nullptr;
+  if (end != 0) {
+    // Continue after the records recovery found, dropping what follows
+    // them (a torn tail) so that nothing stale ever follows a new record.
+    file& f = *j->cur_;
+    if (::ftruncate(f.fd, static_cast<off_t>(end)) != 0 || !allocate(f.fd, end, end + first_step) ||
+        io.fdatasync(f.fd) != 0)
+      return journal_failure("write"), nullptr;
+    f.allocated = end + first_step;
+    f.tail = f.synced = end;
+    f.note_synced();
+  }
+  j->next_batch_sync_ns_ = now_ns() + batch_interval_ns;
+  return j;
+}
+
+bool journal::begin_next(uint64_t seq, uint64_t from_epoch) {
+  const std::string name = journal_name(seq);
+  auto f = std::make_unique<file>();
+  f->seq = seq;
+  f->fd = ::openat(dir_fd_, name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (f->fd < 0) return journal_failure("create");
+  void* m = ::mmap(nullptr, max_file, PROT_READ | PROT_WRITE, MAP_SHARED, f->fd, 0);
+  if (m == MAP_FAILED) return journal_failure("map");
+  f->map = static_cast<char*>(m);
+  struct stat st;
+  if (::fstat(f->fd, &st) != 0) return journal_failure("create");
+  if (st.st_size == 0) {
+    // A new file: its header, synced, and its name, synced.
+    if (!allocate(f->fd, 0, first_step)) return journal_failure("no space");
+    f->allocated = first_step;
+    f->tail = f->synced = header_size;
+    f->note_synced();
+    if (io.fdatasync(f->fd) != 0 || !sync_dir_fd(dir_fd_)) return journal_failure("sync");
+  } else {
+    f->allocated = static_cast<uint64_t>(st.st_size);
+  }
+  std::lock_guard l(m_);
+  if (cur_) {
+    prev_ = std::move(cur_);
+    from_epoch_ = from_epoch;
+  }
+  cur_ = std::move(f);
+  return true;
+}
+
+void journal::end_previous(bool superseded) {
+  std::unique_ptr<file> old;
+  {
+    std::unique_lock l(m_);
+    if (!prev_) return;
+    // A sync of it may be running: wait for it.
+    synced_.wait(l, [&] { return !prev_->syncing; });
+    old = std::move(prev_);
+  }
+  if (superseded) {
+    ::unlinkat(dir_fd_, journal_name(old->seq).c_str(), 0);
+  } else {
+    io.fdatasync(old->fd);
+  }
+}
+
+uint64_t journal::sequence() const {
+  std::lock_guard l(m_);
+  return cur_->seq;
+}
+
+journal::file* journal::file_for(uint64_t epoch) noexcept {
+  return prev_ && epoch < from_epoch_ ? prev_.get() : cur_.get();
+}
+
+journal::file* journal::file_of(uint64_t seq) noexcept {
+  if (cur_ && cur_->seq == seq) return cur_.get();
+  if (prev_ && prev_->seq == seq) return prev_.get();
+  return nullptr;
+}
+
+bool journal::grow(file& f, uint64_t need) {
+  const uint64_t want = f.tail + f.reserved + need;
+  if (want > max_file) return journal_failure("full: take a checkpoint");
+  uint64_t step = f.allocated < max_step ? f.allocated : max_step;
+  if (step < first_step) step = first_step;
+  uint64_t to = f.allocated + step;
+  if (to < want) to = want;
+  if (to > max_file) to = max_file;
+  if (!allocate(f.fd, f.allocated, to)) return journal_failure(errno == ENOSPC ? "no space" : "write");
+  f.allocated = to;
+  return true;
+}
+
+bool journal::reserve(uint64_t epoch, uint64_t n) {
+  std::lock_guard l(m_);
+  if (failed_) return journal_failure("stopped after a failed sync");
+  file& f = *file_for(epoch);
+  const uint64_t need = frame_size + n;
+  if (n > UINT32_MAX) return journal_failure("record too long");
+  if (f.tail + f.reserved + need > f.allocated && !grow(f, need)) return false;
+  f.reserved += need;
+  return true;
+}
+
+void journal::unreserve(uint64_t epoch, uint64_t n) noexcept {
+  std::lock_guard l(m_);
+  file_for(epoch)->reserved -= frame_size + n;
+}
+
+change_log::ticket journal::append(uint64_t epoch, std::string_view record) noexcept {
+  std::lock_guard l(m_);
+  file& f = *file_for(epoch);
+  char* p = f.map + f.tail;
+  put32(p + 4, static_cast<uint32_t>(record.size()));
+  std::memcpy(p + frame_size, record.data(), record.size());
+  put32(p, crc32c(p + 4, 4 + record.size()));
+  const uint64_t need = frame_size + record.size();
+  f.tail += need;
+  f.reserved -= need;
+  return {f.seq, f.tail};
+}
+
+// Syncs f for every record appended so far, or waits for the sync that is
+// running. REQUIRES l to hold m_.
+bool journal::sync(file& f, std::unique_lock<std::mutex>& l) {
+  if (f.syncing) {
+    synced_.wait(l, [&] { return !f.syncing; });
+    return !failed_;
+  }
+  f.syncing = true;
+  const uint64_t target = f.tail;
+  l.unlock();
+  const bool ok = io.fdatasync(f.fd) == 0;
+  l.lock();
+  f.syncing = false;
+  if (ok) {
+    if (target > f.synced) f.synced = target;
+    f.note_synced();
+  } else {
+    failed_ = true;
+  }
+  synced_.notify_all();
+  return ok;
+}
+
+bool journal::settle(ticket t) {
+  if (mode_ == sync_mode::none) return true;
+  std::unique_lock l(m_);
+  file* f = file_of(t.file);
+  // A file that is gone was superseded by a checkpoint on disk.
+  if (!f) return true;
+  if (mode_ == sync_mode::batch) {
+    const int64_t now = now_ns();
+    if (now < next_batch_sync_ns_ || f->syncing) return true;
+    next_batch_sync_ns_ = now + batch_interval_ns;
+    return sync(*f, l) || journal_failure("sync");
+  }
+  while (f->synced < t.end) {
+    if (failed_) return journal_failure("sync");
+    if (!sync(*f, l)) return journal_failure("sync");
+  }
+  return true;
+}
+
+bool journal::sync_all() {
+  std::unique_lock l(m_);
+  for (file* f : {prev_.get(), cur_.get()}) {
+    if (!f) continue;
+    while (f->synced < f->tail || f->syncing) {
+      if (!sync(*f, l)) return journal_failure("sync");
+    }
+    // The mark itself, on disk too.
+    if (io.fdatasync(f->fd) != 0) return journal_failure("sync");
+  }
+  return true;
+}
+
+namespace {
+
+// The file's bytes, mapped for reading.
+class mapped_file {
+ public:
+  mapped_file(int dir_fd, const std::string& name) {
+    fd_ = ::openat(dir_fd, name.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return;
+    size_ = static_cast<uint64_t>(st.st_size);
+    if (size_ == 0) {
+      ok_ = true;
+      return;
+    }
+    void* m = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
+    if (m == MAP_FAILED) return;
+    p_ = static_cast<const char*>(m);
+    ok_ = true;
+  }
+  ~mapped_file() {
+    if (p_) ::munmap(const_cast<char*>(p_), size_);
+    if (fd_ >= 0) ::close(fd_);
+  }
+  mapped_file(const mapped_file&) = delete;
+  mapped_file& operator=(const mapped_file&) = delete;
+  bool ok() const noexcept { return ok_; }
+  const char* data() const noexcept { return p_; }
+  uint64_t size() const noexcept { return size_; }
+
+ private:
+  int fd_ = -1;
+  const char* p_ = nullptr;
+  uint64_t size_ = 0;
+  bool ok_ = false;
+};
+
+// The damage: the file's name as detail and the offset as record.
+bool damage(const std::string& name, uint64_t offset) {
+  return fail(failure::durable_damaged, thread_detail(name), offset);
+}
+
+}  // namespace
+
+bool read_journal(int dir_fd, uint64_t seq, const std::function<bool(std::string_view)>& each, uint64_t* end) {
+  const std::string name = journal_name(seq);
+  const mapped_file m(dir_fd, name);
+  if (!m.ok()) return damage(name, 0);
+  const char* p = m.data();
+  const uint64_t size = m.size();
+  if (size < header_size || std::memcmp(p, magic, 4) != 0 || p[4] != static_cast<char>(version) ||
+      get32(p + 24) != crc32c(p, 24) || get64(p + 8) != seq)
+    return damage(name, 0);
+  const uint64_t synced = get64(p + 16);
+  uint64_t pos = header_size;
+  while (true) {
+    bool whole = pos + frame_size <= size;
+    uint64_t len = 0;
+    if (whole) {
+      len = get32(p + pos + 4);
+      whole = len >= 1 && len <= size - pos - frame_size && get32(p + pos) == crc32c(p + pos + 4, 4 + len);
+    }
+    if (!whole) {
+      // Torn or damaged: the end of the records, unless the file was
+      // synced past it.
+      if (pos < synced) return damage(name, pos);
+      *end = pos;
+      return true;
+    }
+    if (!each(std::string_view(p + pos + frame_size, len))) {
+      // What the record failed with, where it is.
+      return fail(failure::durable_damaged, thread_detail(name + ": " + thread_failure.detail), pos);
+    }
+    pos += frame_size + len;
+  }
+}
+
+}  // namespace nosql_db
