@@ -258,7 +258,7 @@ class ordered_adt : public adt<K> {
   // its value type; a set's is the u08 the catalog gives it, and stays out.
   bool ins_key(const K& k, value_ref v) override {
     if (is_nan(k) || !accepts(v)) return false;
-    bt_held h(t_.shape());
+    bt_held h(shape());
     h.hold_key(&k);  // before the lock: nothing changes if it throws
     if constexpr (IsMap) h.hold_val(v.p);
     write_lock l(this->lock());
@@ -354,6 +354,7 @@ class ordered_adt : public adt<K> {
   // hold them, fill the tree's leaves to the brim.
   template <class V>
   bool load_elems(dump_in& in) {
+    constexpr const bt_shape& s = bt_shape_v<K, V>;
     write_lock l(this->lock());
     uint64_t n, per_elem = min_encoded_size<K>();
     if constexpr (IsMap) per_elem += min_encoded_size<V>();
@@ -366,7 +367,7 @@ class ordered_adt : public adt<K> {
         if (!in.get_elem(&v)) return false;
       }
       if (is_nan(k)) return false;
-      bt_held h(t_.shape());
+      bt_held h(s);
       h.emplace_key(std::move(k));
       if constexpr (IsMap) h.emplace_val(std::move(v));
       t_.insert_in_order(h, IsMulti);
@@ -382,7 +383,7 @@ class ordered_adt : public adt<K> {
     uint64_t added = 0;
     try {
       for (; added < n; ++added) {
-        bt_held h(t_.shape());
+        bt_held h(shape());
         h.hold_key(&x);
         fill(h, added);
         t_.insert(h, true);
@@ -397,6 +398,12 @@ class ordered_adt : public adt<K> {
   ok_t t_;
 
  private:
+  // The tree's shape; a set's is known at compile time, which lets the
+  // compiler copy and destroy its keys without calls through the shape.
+  const bt_shape& shape() const noexcept {
+    if constexpr (IsMap) return t_.shape();
+    else return bt_shape_v<K, bt_no_value>;
+  }
   bool accepts(value_ref v) const noexcept {
     if constexpr (IsMap) return v.type == this->value_type();
     else return this->value_type() == scalar::u08 && value_as<uint8_t>(v) != nullptr;
