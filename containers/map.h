@@ -167,16 +167,30 @@ using map_adt = ordered_map_adt<K, V, false>;
 template <class K, class V>
 using multimap_adt = ordered_map_adt<K, V, true>;
 
+// An empty map (multi: multimap) of key K and the given value type; null
+// for a value type that is none of the fourteen. Instantiated for each K
+// beside its classes, so that new_map (map.cc) builds none of them itself.
+template <class K>
+std::unique_ptr<ab_adt> new_map_of(scalar value, bool multi) {
+  return visit_scalar(value, std::unique_ptr<ab_adt>(), [&]<class V>(type_tag<V>) -> std::unique_ptr<ab_adt> {
+    // Straight into unique_ptr<ab_adt>: no unique_ptr type per class to
+    // instantiate (the constructors cannot throw).
+    if (multi) return std::unique_ptr<ab_adt>(new multimap_adt<K, V>());
+    return std::unique_ptr<ab_adt>(new map_adt<K, V>());
+  });
+}
+
 // Instantiated in map_inst_*.cc, two key types per file.
 #define NOSQL_MAP_FOR_V(tag, V, X, K) X(K, V)
-#define NOSQL_EXTERN_MAP_KV(K, V)               \
+#define NOSQL_EXTERN_MAP_KV(K, V)                     \
   extern template class ordered_map_adt<K, V, false>; \
   extern template class ordered_map_adt<K, V, true>;
-#define NOSQL_EXTERN_MAP_K(tag, K, ...)               \
-  extern template class ordered_adt<K, true, false>; \
-  extern template class ordered_adt<K, true, true>;  \
-  extern template class map_base_adt<K, false>;       \
-  extern template class map_base_adt<K, true>;        \
+#define NOSQL_EXTERN_MAP_K(tag, K, ...)                                \
+  extern template class ordered_adt<K, true, false>;                   \
+  extern template class ordered_adt<K, true, true>;                    \
+  extern template class map_base_adt<K, false>;                        \
+  extern template class map_base_adt<K, true>;                         \
+  extern template std::unique_ptr<ab_adt> new_map_of<K>(scalar, bool); \
   NOSQL_FOR_EACH_SCALAR_ARG(NOSQL_MAP_FOR_V, NOSQL_EXTERN_MAP_KV, K)
 #define NOSQL_FOR_EACH_SCALAR_ARG(F, X, K)                                                            \
   F(i08, int8_t, X, K) F(i16, int16_t, X, K) F(i32, int32_t, X, K) F(i64, int64_t, X, K)               \
@@ -187,15 +201,17 @@ NOSQL_FOR_EACH_SCALAR(NOSQL_EXTERN_MAP_K)
 #undef NOSQL_EXTERN_MAP_K
 #undef NOSQL_EXTERN_MAP_KV
 
-// Instantiates both map classes for key K and every value type.
-#define NOSQL_INST_MAP_KV(K, V)       \
+// Instantiates both map classes for key K and every value type, and their
+// constructor.
+#define NOSQL_INST_MAP_KV(K, V)                \
   template class ordered_map_adt<K, V, false>; \
   template class ordered_map_adt<K, V, true>;
-#define NOSQL_INST_MAP_K(K)                  \
-  template class ordered_adt<K, true, false>; \
-  template class ordered_adt<K, true, true>;  \
-  template class map_base_adt<K, false>;     \
-  template class map_base_adt<K, true>;      \
+#define NOSQL_INST_MAP_K(K)                                     \
+  template class ordered_adt<K, true, false>;                   \
+  template class ordered_adt<K, true, true>;                    \
+  template class map_base_adt<K, false>;                        \
+  template class map_base_adt<K, true>;                         \
+  template std::unique_ptr<ab_adt> new_map_of<K>(scalar, bool); \
   NOSQL_FOR_EACH_SCALAR_ARG(NOSQL_MAP_FOR_V, NOSQL_INST_MAP_KV, K)
 
 }  // namespace nosql_db
