@@ -64,97 +64,174 @@ void destroy_key(const bt_shape& s, void* k) noexcept {
   if (s.destroy_keys) s.destroy_keys(k, 1);
 }
 
-// Nodes a split needs, allocated up front; the ones not used go back.
+// Nodes a split needs, allocated before anything changes; what is not
+// handed out goes back.
 struct node_reserve {
   bt_leaf* leaf = nullptr;
   bt_inner* inner[bt_max_height + 1] = {};
   int inners = 0;
-  int used = 0;
   ~node_reserve() {
     free_node(leaf);
-    for (int i = used; i < inners; ++i) free_node(inner[i]);
+    for (int i = 0; i < inners; ++i) free_node(inner[i]);
   }
-  bt_inner* take() noexcept { return inner[used++]; }
+  // A leaf and n inner nodes; may throw, and then the destructor frees
+  // the ones allocated.
+  void allocate(int n) {
+    leaf = new_leaf();
+    while (inners < n) inner[inners++] = new_inner();
+  }
+  // The caller takes every node (the arrays stay readable until the end of
+  // the reserve's scope).
+  void release() noexcept {
+    leaf = nullptr;
+    inners = 0;
+  }
 };
+
+// Writes the n items of size bytes at a to dst, with x inserted before
+// item pos: n + 1 items.
+void splice(void* dst, const void* a, uint32_t n, uint32_t pos, const void* x, uint32_t size) noexcept {
+  auto* d = static_cast<char*>(dst);
+  const auto* from = static_cast<const char*>(a);
+  std::memcpy(d, from, uint64_t{pos} * size);
+  std::memcpy(d + uint64_t{pos} * size, x, size);
+  std::memcpy(d + uint64_t{pos + 1} * size, from + uint64_t{pos} * size, uint64_t{n - pos} * size);
+}
+// Copies the first keep of the n items of size bytes at src to left, the
+// rest to right.
+void share(const void* src, uint32_t n, uint32_t keep, uint32_t size, void* left, void* right) noexcept {
+  const auto* from = static_cast<const char*>(src);
+  std::memcpy(left, from, uint64_t{keep} * size);
+  std::memcpy(right, from + uint64_t{keep} * size, uint64_t{n - keep} * size);
+}
+
+// REQUIRES: p.leaf is full, and its split leaves keep of the cap + 1
+// elements (the new key among them) on the left. Copies the first key of
+// the right half into sep; may throw std::bad_alloc.
+void copy_separator(const bt_shape& s, const bt_path& p, uint32_t keep, const void* key, void* sep) {
+  const uint32_t pos = p.pos;
+  s.copy_key(sep, keep == pos ? key : key_at(p.leaf, s, keep < pos ? keep : keep - 1));
+}
+
+// REQUIRES: p is a descent. on_edge[d]: the node at depth d (the leaf at
+// p.depth) lies on the leftmost or rightmost path.
+void mark_edges(const bt_path& p, bool* on_edge) noexcept {
+  bool l = true, r = true;
+  on_edge[0] = true;
+  for (int d = 0; d < p.depth; ++d) {
+    l = l && p.idx[d] == 0;
+    r = r && p.idx[d] == p.node[d]->n;
+    on_edge[d + 1] = l || r;
+  }
+}
 
 }  // namespace
 
+// How a full leaf and the full inner nodes above it split, decided before
+// anything changes.
+struct bt_tree::split_plan {
+  int full = 0;        // full inner nodes right above the leaf: each splits
+  bool grows = false;  // every inner node on the path is full: a new root
+  // The new element goes at the very end (start) of the tree: the splits
+  // leave the old nodes full, so that ordered input packs.
+  bool append = false, prepend = false;
+  uint32_t keep = 0;  // elements that stay in the old leaf, of cap + 1
+  // The node at depth d lies on the leftmost / rightmost path.
+  bool on_left[bt_max_height + 1], on_right[bt_max_height + 1];
+
+  // REQUIRES: p is a descent of the tree, to a full leaf.
+  split_plan(const bt_shape& s, const bt_path& p) noexcept {
+    for (int d = p.depth - 1; d >= 0 && p.node[d]->n == s.inner_cap; --d) ++full;
+    grows = full == p.depth;
+    on_left[0] = on_right[0] = true;
+    for (int d = 0; d < p.depth; ++d) {
+      on_left[d + 1] = on_left[d] && p.idx[d] == 0;
+      on_right[d + 1] = on_right[d] && p.idx[d] == p.node[d]->n;
+    }
+    const uint32_t cap = s.leaf_cap;
+    append = p.pos == cap && !p.leaf->next;
+    prepend = p.pos == 0 && !p.leaf->prev;
+    keep = append ? cap : prepend ? 1 : (cap + 1) / 2;
+  }
+  // REQUIRES: the inner node at depth d is full and its child i split.
+  // Separators it keeps of its inner_cap + 1; the next one goes up.
+  uint32_t keep_seps(const bt_shape& s, int d, uint32_t i) const noexcept {
+    if (append && on_right[d] && i == s.inner_cap) return s.inner_cap;
+    if (prepend && on_left[d] && i == 0) return 0;
+    return s.inner_cap / 2;
+  }
+};
+
+// A node that split in two: right, after separator sep, joins left (child
+// i of the parent) in the parent.
+struct bt_tree::split_pair {
+  bt_node* left;
+  bt_node* right;
+  uint64_t left_count, right_count;
+  alignas(16) unsigned char sep[bt_max_elem];
+};
+
 void bt_tree::insert(const bt_shape& s, bt_path& p, const void* key, const void* val) {
   if (!root_) {
-    bt_leaf* l = new_leaf();
-    std::memcpy(key_at(l, s, 0), key, s.key_size);
-    if (s.val_size) std::memcpy(val_at(l, s, 0), val, s.val_size);
-    l->n = 1;
-    root_ = head_ = tail_ = l;
-    size_ = 1;
-    height_ = 0;
+    plant_root(s, key, val);
     return;
   }
-  bt_leaf* leaf = p.leaf;
-  const uint32_t pos = p.pos;
-  if (leaf->n < s.leaf_cap) {
-    move_elems(s, leaf, pos + 1, leaf, pos, leaf->n - pos);
-    std::memcpy(key_at(leaf, s, pos), key, s.key_size);
-    if (s.val_size) std::memcpy(val_at(leaf, s, pos), val, s.val_size);
-    ++leaf->n;
-    for (int d = 0; d < p.depth; ++d) ++bt_counts(p.node[d])[p.idx[d]];
-    ++size_;
+  if (p.leaf->n < s.leaf_cap) {
+    insert_in_leaf(s, p, key, val);
     return;
   }
-
-  // The leaf splits, and so does every full inner node above it.
-  int full = 0;
-  for (int d = p.depth - 1; d >= 0 && p.node[d]->n == s.inner_cap; --d) ++full;
-  const bool grows = full == p.depth;
-  if (grows && height_ + 1 >= bt_max_height) throw std::bad_alloc();
-  // Which levels lie on the leftmost / rightmost path (before any change).
-  bool on_left[bt_max_height + 1], on_right[bt_max_height + 1];
-  on_left[0] = on_right[0] = true;
-  for (int d = 0; d < p.depth; ++d) {
-    on_left[d + 1] = on_left[d] && p.idx[d] == 0;
-    on_right[d + 1] = on_right[d] && p.idx[d] == p.node[d]->n;
-  }
-
+  const split_plan plan(s, p);
+  if (plan.grows && height_ + 1 >= bt_max_height) throw std::bad_alloc();
   node_reserve r;
-  r.leaf = new_leaf();
-  for (int i = 0; i < full + (grows ? 1 : 0); ++i) r.inner[r.inners++] = new_inner();
-
-  // Split point: elements that stay left of the cap + 1. Appending at the
-  // right end (or prepending at the left end) leaves the old leaf full.
-  const uint32_t cap = s.leaf_cap;
-  const bool append = pos == cap && !leaf->next, prepend = pos == 0 && !leaf->prev;
-  const uint32_t keep = append ? cap : prepend ? 1 : (cap + 1) / 2;
-  // The separator is a copy of the first key on the right.
-  alignas(16) unsigned char sep[bt_max_elem];
-  const void* first_right = keep == pos ? key : key_at(leaf, s, keep < pos ? keep : keep - 1);
-  s.copy_key(sep, first_right);  // may throw: the reserve frees its nodes
+  r.allocate(plan.full + (plan.grows ? 1 : 0));
+  split_pair up;
+  copy_separator(s, p, plan.keep, key, up.sep);  // may throw: r frees its nodes
   // ---- nothing fails from here on ----
-
+  bt_leaf* right = r.leaf;
+  r.release();
   for (int d = 0; d < p.depth; ++d) ++bt_counts(p.node[d])[p.idx[d]];
   ++size_;
+  split_leaf(s, p, plan.keep, key, val, right, up);
+  insert_in_parents(s, p, plan, r.inner, up);
+}
 
-  // The cap + 1 elements in order, then split between leaf and right.
-  bt_leaf* right = r.leaf;
-  r.leaf = nullptr;
-  {
-    alignas(16) char buf[scratch_bytes];
-    const uint32_t ks = s.key_size, vs = s.val_size;
-    char* ak = buf;
-    char* av = ak + uint64_t{cap + 1} * ks;
-    std::memcpy(ak, key_at(leaf, s, 0), uint64_t{pos} * ks);
-    std::memcpy(ak + uint64_t{pos} * ks, key, ks);
-    std::memcpy(ak + uint64_t{pos + 1} * ks, key_at(leaf, s, pos), uint64_t{cap - pos} * ks);
-    if (vs) {
-      std::memcpy(av, val_at(leaf, s, 0), uint64_t{pos} * vs);
-      std::memcpy(av + uint64_t{pos} * vs, val, vs);
-      std::memcpy(av + uint64_t{pos + 1} * vs, val_at(leaf, s, pos), uint64_t{cap - pos} * vs);
-    }
-    std::memcpy(key_at(leaf, s, 0), ak, uint64_t{keep} * ks);
-    std::memcpy(key_at(right, s, 0), ak + uint64_t{keep} * ks, uint64_t{cap + 1 - keep} * ks);
-    if (vs) {
-      std::memcpy(val_at(leaf, s, 0), av, uint64_t{keep} * vs);
-      std::memcpy(val_at(right, s, 0), av + uint64_t{keep} * vs, uint64_t{cap + 1 - keep} * vs);
-    }
+// REQUIRES: the tree is empty. A leaf with the one element becomes the
+// root; may throw std::bad_alloc.
+void bt_tree::plant_root(const bt_shape& s, const void* key, const void* val) {
+  bt_leaf* l = new_leaf();
+  std::memcpy(key_at(l, s, 0), key, s.key_size);
+  if (s.val_size) std::memcpy(val_at(l, s, 0), val, s.val_size);
+  l->n = 1;
+  root_ = head_ = tail_ = l;
+  size_ = 1;
+  height_ = 0;
+}
+
+// REQUIRES: p.leaf is not full. Puts the element at p.pos.
+void bt_tree::insert_in_leaf(const bt_shape& s, const bt_path& p, const void* key, const void* val) noexcept {
+  bt_leaf* leaf = p.leaf;
+  const uint32_t pos = p.pos;
+  move_elems(s, leaf, pos + 1, leaf, pos, leaf->n - pos);
+  std::memcpy(key_at(leaf, s, pos), key, s.key_size);
+  if (s.val_size) std::memcpy(val_at(leaf, s, pos), val, s.val_size);
+  ++leaf->n;
+  for (int d = 0; d < p.depth; ++d) ++bt_counts(p.node[d])[p.idx[d]];
+  ++size_;
+}
+
+// REQUIRES: p.leaf is full; right is a fresh leaf; up.sep is set. Shares
+// the leaf's elements and the new one at p.pos between the leaf (the first
+// keep) and right, links right after the leaf, and fills in up.
+void bt_tree::split_leaf(const bt_shape& s, const bt_path& p, uint32_t keep, const void* key, const void* val,
+                         bt_leaf* right, split_pair& up) noexcept {
+  bt_leaf* leaf = p.leaf;
+  const uint32_t cap = s.leaf_cap;
+  alignas(16) char buf[scratch_bytes];
+  splice(buf, key_at(leaf, s, 0), cap, p.pos, key, s.key_size);
+  share(buf, cap + 1, keep, s.key_size, key_at(leaf, s, 0), key_at(right, s, 0));
+  if (s.val_size) {
+    splice(buf, val_at(leaf, s, 0), cap, p.pos, val, s.val_size);
+    share(buf, cap + 1, keep, s.val_size, val_at(leaf, s, 0), val_at(right, s, 0));
   }
   leaf->n = static_cast<uint16_t>(keep);
   right->n = static_cast<uint16_t>(cap + 1 - keep);
@@ -163,83 +240,91 @@ void bt_tree::insert(const bt_shape& s, bt_path& p, const void* key, const void*
   if (leaf->next) leaf->next->prev = right;
   else tail_ = right;
   leaf->next = right;
+  up.left = leaf;
+  up.right = right;
+  up.left_count = keep;
+  up.right_count = cap + 1 - keep;
+}
 
-  // Hang (sep, right) after the left node at each level, splitting full
-  // inner nodes on the way up.
-  bt_node* left_node = leaf;
-  bt_node* right_node = right;
-  uint64_t left_count = keep, right_count = cap + 1 - keep;
+// REQUIRES: up holds the halves of p.leaf; fresh holds one new inner node
+// for each full one above the leaf, and one more when the root splits.
+// Hangs up.right in the parent, splitting full inner nodes on the way up.
+void bt_tree::insert_in_parents(const bt_shape& s, const bt_path& p, const split_plan& plan, bt_inner* const* fresh,
+                                split_pair& up) noexcept {
   for (int d = p.depth - 1; d >= 0; --d) {
     bt_inner* x = p.node[d];
-    const uint32_t i = p.idx[d];  // left_node is child i
+    const uint32_t i = p.idx[d];  // up.left is child i
     if (x->n < s.inner_cap) {
-      move_seps(s, x, i + 1, x, i, x->n - i);
-      move_kids(s, x, i + 2, x, i + 1, x->n - i);
-      std::memcpy(sep_at(x, s, i), sep, s.key_size);
-      kids(x, s)[i + 1] = right_node;
-      bt_counts(x)[i] = left_count;
-      bt_counts(x)[i + 1] = right_count;
-      ++x->n;
+      insert_in_inner(s, x, i, up);
       return;
     }
-    // x is full: lay out its inner_cap + 1 separators and inner_cap + 2
-    // children in order, then share them between x and a new node y; the
-    // separator between the two goes up.
-    const uint32_t icap = s.inner_cap, ks = s.key_size;
-    alignas(16) char sbuf[scratch_bytes];
-    bt_node* kbuf[bt_inner_bytes / 8 + 2];
-    uint64_t cbuf[bt_inner_bytes / 8 + 2];
-    std::memcpy(sbuf, sep_at(x, s, 0), uint64_t{i} * ks);
-    std::memcpy(sbuf + uint64_t{i} * ks, sep, ks);
-    std::memcpy(sbuf + uint64_t{i + 1} * ks, sep_at(x, s, i), uint64_t{icap - i} * ks);
-    for (uint32_t j = 0, k = 0; j <= icap + 1; ++j) {
-      if (j == i) {
-        kbuf[j] = left_node;
-        cbuf[j] = left_count;
-        ++k;
-      } else if (j == i + 1) {
-        kbuf[j] = right_node;
-        cbuf[j] = right_count;
-      } else {
-        kbuf[j] = kids(x, s)[k];
-        cbuf[j] = bt_counts(x)[k];
-        ++k;
-      }
-    }
-    // Separators kept left; the one at index `keep_seps` goes up.
-    uint32_t keep_seps;
-    if (append && on_right[d] && i == icap) keep_seps = icap;
-    else if (prepend && on_left[d] && i == 0) keep_seps = 0;
-    else keep_seps = icap / 2;
-    bt_inner* y = r.take();
-    std::memcpy(sep_at(x, s, 0), sbuf, uint64_t{keep_seps} * ks);
-    std::memcpy(kids(x, s), kbuf, uint64_t{keep_seps + 1} * sizeof(bt_node*));
-    std::memcpy(bt_counts(x), cbuf, uint64_t{keep_seps + 1} * sizeof(uint64_t));
-    x->n = static_cast<uint16_t>(keep_seps);
-    const uint32_t right_seps = icap - keep_seps;
-    std::memcpy(sep_at(y, s, 0), sbuf + uint64_t{keep_seps + 1} * ks, uint64_t{right_seps} * ks);
-    std::memcpy(kids(y, s), kbuf + keep_seps + 1, uint64_t{right_seps + 1} * sizeof(bt_node*));
-    std::memcpy(bt_counts(y), cbuf + keep_seps + 1, uint64_t{right_seps + 1} * sizeof(uint64_t));
-    y->n = static_cast<uint16_t>(right_seps);
-    std::memcpy(sep, sbuf + uint64_t{keep_seps} * ks, ks);
-    left_node = x;
-    right_node = y;
-    left_count = sum_counts(x);
-    right_count = sum_counts(y);
+    split_inner(s, x, i, plan.keep_seps(s, d, i), *fresh++, up);
   }
-  // The root split: a new root above the two halves.
-  bt_inner* top = r.take();
+  grow_root(s, *fresh, up);
+}
+
+// REQUIRES: x is not full; up.left is its child i. Puts up.sep and
+// up.right after child i.
+void bt_tree::insert_in_inner(const bt_shape& s, bt_inner* x, uint32_t i, const split_pair& up) noexcept {
+  move_seps(s, x, i + 1, x, i, x->n - i);
+  move_kids(s, x, i + 2, x, i + 1, x->n - i);
+  std::memcpy(sep_at(x, s, i), up.sep, s.key_size);
+  kids(x, s)[i + 1] = up.right;
+  bt_counts(x)[i] = up.left_count;
+  bt_counts(x)[i + 1] = up.right_count;
+  ++x->n;
+}
+
+// REQUIRES: x is full; up.left is its child i; y is a fresh inner node.
+// Lays out x's separators and children with up's, keeps the first keep
+// separators in x, moves the ones after the next to y, and makes up the
+// pair (x, y) with that next separator between them.
+void bt_tree::split_inner(const bt_shape& s, bt_inner* x, uint32_t i, uint32_t keep, bt_inner* y,
+                          split_pair& up) noexcept {
+  const uint32_t icap = s.inner_cap, ks = s.key_size;
+  alignas(16) char sbuf[scratch_bytes];
+  bt_node* kbuf[bt_inner_bytes / 8 + 2];
+  uint64_t cbuf[bt_inner_bytes / 8 + 2];
+  splice(sbuf, sep_at(x, s, 0), icap, i, up.sep, ks);
+  splice(kbuf, kids(x, s), icap + 1, i + 1, &up.right, sizeof(bt_node*));
+  splice(cbuf, bt_counts(x), icap + 1, i + 1, &up.right_count, sizeof(uint64_t));
+  cbuf[i] = up.left_count;  // kbuf[i] is up.left already
+  const uint32_t rest = icap - keep;
+  std::memcpy(sep_at(x, s, 0), sbuf, uint64_t{keep} * ks);
+  std::memcpy(sep_at(y, s, 0), sbuf + uint64_t{keep + 1} * ks, uint64_t{rest} * ks);
+  std::memcpy(up.sep, sbuf + uint64_t{keep} * ks, ks);
+  share(kbuf, icap + 2, keep + 1, sizeof(bt_node*), kids(x, s), kids(y, s));
+  share(cbuf, icap + 2, keep + 1, sizeof(uint64_t), bt_counts(x), bt_counts(y));
+  x->n = static_cast<uint16_t>(keep);
+  y->n = static_cast<uint16_t>(rest);
+  up.left = x;
+  up.right = y;
+  up.left_count = sum_counts(x);
+  up.right_count = sum_counts(y);
+}
+
+// REQUIRES: up holds the halves of the old root; top is a fresh inner
+// node. top becomes the root, above the two.
+void bt_tree::grow_root(const bt_shape& s, bt_inner* top, const split_pair& up) noexcept {
   top->n = 1;
-  std::memcpy(sep_at(top, s, 0), sep, s.key_size);
-  kids(top, s)[0] = left_node;
-  kids(top, s)[1] = right_node;
-  bt_counts(top)[0] = left_count;
-  bt_counts(top)[1] = right_count;
+  std::memcpy(sep_at(top, s, 0), up.sep, s.key_size);
+  kids(top, s)[0] = up.left;
+  kids(top, s)[1] = up.right;
+  bt_counts(top)[0] = up.left_count;
+  bt_counts(top)[1] = up.right_count;
   root_ = top;
   ++height_;
 }
 
 void bt_tree::erase(const bt_shape& s, bt_path& p) noexcept {
+  remove_from_leaf(s, p);
+  rebalance(s, p);
+  shrink_root(s);
+}
+
+// REQUIRES: p.pos < p.leaf->n. Destroys the element there and closes the
+// gap; the counts on the path go down by one.
+void bt_tree::remove_from_leaf(const bt_shape& s, const bt_path& p) noexcept {
   bt_leaf* leaf = p.leaf;
   const uint32_t pos = p.pos;
   destroy_key(s, key_at(leaf, s, pos));
@@ -248,65 +333,77 @@ void bt_tree::erase(const bt_shape& s, bt_path& p) noexcept {
   --leaf->n;
   --size_;
   for (int d = 0; d < p.depth; ++d) --bt_counts(p.node[d])[p.idx[d]];
+}
 
-  bool on_edge[bt_max_height + 1];  // on the leftmost or rightmost path
-  {
-    bool l = true, r = true;
-    on_edge[0] = true;
-    for (int d = 0; d < p.depth; ++d) {
-      l = l && p.idx[d] == 0;
-      r = r && p.idx[d] == p.node[d]->n;
-      on_edge[d + 1] = l || r;
-    }
-  }
-
-  // Walk up from the leaf while a node is empty or below half full.
-  // `emptied`: x is an inner node whose only child went. (The root never
+// REQUIRES: p is the path remove_from_leaf took. Walks up from the leaf
+// while a node is empty (it goes) or below half full (it merges with a
+// neighbour, or borrows from one and the walk ends).
+void bt_tree::rebalance(const bt_shape& s, const bt_path& p) noexcept {
+  bool on_edge[bt_max_height + 1];
+  mark_edges(p, on_edge);
+  // emptied: x is an inner node whose only child went. (The root never
   // empties this way: at rest it has two children, or is the leaf.)
-  bt_node* x = leaf;
+  bt_node* x = p.leaf;
   bool emptied = false;
-  int d = p.depth;
-  for (; d > 0; --d) {
+  for (int d = p.depth; d > 0; --d) {
     bt_inner* parent = p.node[d - 1];
     const uint32_t i = p.idx[d - 1];
-    uint64_t* pc = bt_counts(parent);
-    const bool is_leaf = x->leaf;
-    const uint32_t fill = emptied ? 0 : is_leaf ? x->n : x->n + 1u;  // elements or children
-    const uint32_t min = is_leaf ? leaf_min(s) : inner_min_kids(s);
-    if (fill >= min || (fill >= 1 && on_edge[d])) break;
-
+    const uint32_t fill = emptied ? 0 : x->leaf ? x->n : x->n + 1u;  // elements or children
+    const uint32_t min = x->leaf ? leaf_min(s) : inner_min_kids(s);
+    if (fill >= min || (fill >= 1 && on_edge[d])) return;
     if (fill == 0) {
-      if (is_leaf) unlink_leaf(static_cast<bt_leaf*>(x));
-      free_node(x);
-      x = parent;
-      emptied = parent->n == 0;  // it had no other child
-      if (emptied) continue;
-      const uint32_t drop = i > 0 ? i - 1 : 0;  // the separator that goes with child i
-      destroy_key(s, sep_at(parent, s, drop));
-      move_seps(s, parent, drop, parent, drop + 1, parent->n - drop - 1);
-      move_kids(s, parent, i, parent, i + 1, parent->n - i);
-      --parent->n;
-      continue;
+      emptied = drop_child(s, parent, i);
+    } else if (!rebalance_child(s, parent, i)) {
+      return;
     }
-
-    // Below half: merge with a sibling when both fit in one node,
-    // otherwise take from it so that both end at least half full.
-    const bool use_left = i > 0;
-    const uint32_t li = use_left ? i - 1 : i;  // the pair is (li, li + 1)
-    bt_node* a = kids(parent, s)[li];
-    bt_node* b = kids(parent, s)[li + 1];
-    if (is_leaf ? merge_leaves(s, parent, li, static_cast<bt_leaf*>(a), static_cast<bt_leaf*>(b))
-                : merge_inners(s, parent, li, static_cast<bt_inner*>(a), static_cast<bt_inner*>(b))) {
-      x = parent;
-      continue;
-    }
-    if (is_leaf) borrow_leaf(s, pc + li, sep_at(parent, s, li), static_cast<bt_leaf*>(a), static_cast<bt_leaf*>(b), use_left);
-    else rotate_inner(s, pc + li, sep_at(parent, s, li), static_cast<bt_inner*>(a), static_cast<bt_inner*>(b), use_left);
-    break;
+    x = parent;
   }
+}
 
-  // The root: an empty leaf goes; an inner root with one child gives way
-  // to it.
+// REQUIRES: child i of parent is empty (a leaf with no element, or an
+// inner node whose only child went). Frees it and drops it and the
+// separator beside it from parent; true when it was parent's only child.
+bool bt_tree::drop_child(const bt_shape& s, bt_inner* parent, uint32_t i) noexcept {
+  bt_node* x = kids(parent, s)[i];
+  if (x->leaf) unlink_leaf(static_cast<bt_leaf*>(x));
+  free_node(x);
+  if (parent->n == 0) return true;
+  const uint32_t drop = i > 0 ? i - 1 : 0;  // the separator that goes with child i
+  destroy_key(s, sep_at(parent, s, drop));
+  move_seps(s, parent, drop, parent, drop + 1, parent->n - drop - 1);
+  move_kids(s, parent, i, parent, i + 1, parent->n - i);
+  --parent->n;
+  return false;
+}
+
+// REQUIRES: child i of parent is below half full but not empty, parent has
+// another child. Merges it with a neighbour (the left one when there is
+// one) when both fit in one node and returns true (parent lost a child);
+// otherwise moves elements or children over so that both end at least
+// half full, and returns false.
+bool bt_tree::rebalance_child(const bt_shape& s, bt_inner* parent, uint32_t i) noexcept {
+  const bool from_left = i > 0;
+  const uint32_t li = from_left ? i - 1 : i;  // the pair is (li, li + 1)
+  bt_node* a = kids(parent, s)[li];
+  bt_node* b = kids(parent, s)[li + 1];
+  uint64_t* c = bt_counts(parent) + li;
+  if (a->leaf) {
+    auto* la = static_cast<bt_leaf*>(a);
+    auto* lb = static_cast<bt_leaf*>(b);
+    if (merge_leaves(s, parent, li, la, lb)) return true;
+    borrow_leaf(s, c, sep_at(parent, s, li), la, lb, from_left);
+    return false;
+  }
+  auto* ia = static_cast<bt_inner*>(a);
+  auto* ib = static_cast<bt_inner*>(b);
+  if (merge_inners(s, parent, li, ia, ib)) return true;
+  rotate_inner(s, c, sep_at(parent, s, li), ia, ib, from_left);
+  return false;
+}
+
+// REQUIRES: every node but the root is at rest. An empty leaf root goes;
+// an inner root with one child gives way to it.
+void bt_tree::shrink_root(const bt_shape& s) noexcept {
   if (root_ && root_->leaf && root_->n == 0) {
     free_node(root_);
     root_ = nullptr;

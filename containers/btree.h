@@ -154,6 +154,28 @@ class bt_tree {
   bool verify(const bt_shape& s, int (*cmp)(const void* a, const void* b), bool multi) const noexcept;
 
  private:
+  struct split_plan;  // how a full leaf and the full nodes above it split
+  struct split_pair;  // a node that split, on its way into its parent
+
+  // The steps of insert and erase, each with its contract in btree.cc.
+  // Those on the common path are inline, so that insert and erase compile
+  // to one body there as before (btree.cc alone uses them).
+  void plant_root(const bt_shape& s, const void* key, const void* val);
+  inline void insert_in_leaf(const bt_shape& s, const bt_path& p, const void* key, const void* val) noexcept;
+  void split_leaf(const bt_shape& s, const bt_path& p, uint32_t keep, const void* key, const void* val,
+                  bt_leaf* right, split_pair& up) noexcept;
+  void insert_in_parents(const bt_shape& s, const bt_path& p, const split_plan& plan, bt_inner* const* fresh,
+                         split_pair& up) noexcept;
+  static void insert_in_inner(const bt_shape& s, bt_inner* x, uint32_t i, const split_pair& up) noexcept;
+  static void split_inner(const bt_shape& s, bt_inner* x, uint32_t i, uint32_t keep, bt_inner* y,
+                          split_pair& up) noexcept;
+  void grow_root(const bt_shape& s, bt_inner* top, const split_pair& up) noexcept;
+  inline void remove_from_leaf(const bt_shape& s, const bt_path& p) noexcept;
+  inline void rebalance(const bt_shape& s, const bt_path& p) noexcept;
+  bool drop_child(const bt_shape& s, bt_inner* parent, uint32_t i) noexcept;
+  bool rebalance_child(const bt_shape& s, bt_inner* parent, uint32_t i) noexcept;
+  inline void shrink_root(const bt_shape& s) noexcept;
+
   void unlink_leaf(bt_leaf* l) noexcept;
   bool merge_leaves(const bt_shape& s, bt_inner* parent, uint32_t li, bt_leaf* a, bt_leaf* b) noexcept;
   bool merge_inners(const bt_shape& s, bt_inner* parent, uint32_t li, bt_inner* a, bt_inner* b) noexcept;

@@ -3,11 +3,12 @@
 // counted B+tree.
 //
 // A map holds one entry per key; a multimap keeps entries with equal keys in
-// the order they arrived. Everything that depends on the key only lives in
-// map_base_adt<K, Multi> (28 classes), which reaches values as bytes
-// through the tree's shape; ordered_map_adt adds the operations that need
-// the value's type (get_value, save, load), so the 392 key/value classes
-// stay small.
+// the order they arrived. What every ordered kind answers alike is in
+// ordered_adt<K, true, Multi>; map_base_adt<K, Multi> adds what maps alone
+// do by key (set_value and the re-keying rules of maps), reaching values
+// as bytes through the tree's shape; both exist once per key type (28
+// classes each). ordered_map_adt adds the operations that need the value's
+// type (get_value, save, load), so the 392 key/value classes stay small.
 //
 // Locking: every operation holds the container's lock for its whole body,
 // shared for reads and save, exclusive for changes and load. Values passed
@@ -27,51 +28,11 @@
 namespace nosql_db {
 
 template <class K, bool Multi>
-class map_base_adt : public adt<K> {
-  using list = elem_array<K>;
-  using ok_t = ordered_keys<K>;
+class map_base_adt : public ordered_adt<K, true, Multi> {
+  using base = ordered_adt<K, true, Multi>;
+  using typename base::ok_t;
 
  public:
-  uint64_t size() const override {
-    read_lock l(*this);
-    return t_.size();
-  }
-
-  bool get_all(list* out) const override {
-    read_lock l(*this);
-    out->resize(0);
-    t_.copy_keys(t_.first(), nullptr, false, UINT64_MAX, out);
-    return true;
-  }
-  bool get_max(K* out) const override {
-    read_lock l(*this);
-    if (t_.size() == 0) return false;
-    *out = ok_t::key(t_.last());
-    return true;
-  }
-  bool get_min(K* out) const override {
-    read_lock l(*this);
-    if (t_.size() == 0) return false;
-    *out = ok_t::key(t_.first());
-    return true;
-  }
-  // Map: the key when present, else false. Multimap: the key once per
-  // entry; true also when none.
-  bool get_eq(const K& k, list* out) const override {
-    read_lock l(*this);
-    out->resize(0);
-    t_.copy_keys(t_.bound(k), &k, true, UINT64_MAX, out);
-    return Multi || out->size() > 0;
-  }
-
-  bool ins_key(const K& k, value_ref v) override {
-    if (v.type != this->value_type() || is_nan(k)) return false;
-    bt_held h(t_.shape());
-    h.hold_key(&k);  // before the lock: nothing changes if it throws
-    h.hold_val(v.p);
-    write_lock l(*this);
-    return t_.insert(h, Multi);
-  }
   // Every entry with key k gets a copy of the value.
   bool set_value(const K& k, value_ref v) override {
     if (v.type != this->value_type()) return false;
@@ -85,35 +46,6 @@ class map_base_adt : public adt<K> {
     bt_pos e = q;
     for (uint64_t i = 0; i < m; ++i, e = bt_next(e)) fresh.swap_with(i, bt_vals(e.leaf, s) + uint64_t{e.i} * s.val_size);
     return true;
-  }
-
-  bool del_all() override {
-    write_lock l(*this);
-    t_.clear();
-    return true;
-  }
-  bool del_max() override {
-    write_lock l(*this);
-    if (t_.size() == 0) return false;
-    t_.erase_span(t_.size() - 1, 1);
-    return true;
-  }
-  bool del_min() override {
-    write_lock l(*this);
-    if (t_.size() == 0) return false;
-    t_.erase_span(0, 1);
-    return true;
-  }
-  bool del_eq(const K& k) override {
-    write_lock l(*this);
-    if constexpr (!Multi) {
-      return t_.erase_key(k);
-    } else {
-      const uint64_t m = t_.count_of(k);
-      if (m == 0) return false;
-      t_.erase_span(t_.template rank_of_bound<false>(k), m);
-      return true;
-    }
   }
 
   bool set_max(const K& x) override { return rekey_end(x, true); }
@@ -139,22 +71,9 @@ class map_base_adt : public adt<K> {
     return true;
   }
 
-  // For tests: every tree invariant holds; the number of inner levels.
-  bool verify() const {
-    read_lock l(*this);
-    return t_.verify(Multi);
-  }
-  int height() const {
-    read_lock l(*this);
-    return t_.height();
-  }
-
  protected:
-  map_base_adt(scalar val, const bt_shape& s) noexcept
-      : adt<K>(Multi ? kind::multimap : kind::map, scalar_traits<K>::id, scalar_traits<K>::desc, desc_of(val)),
-        t_(s) {}
-
-  ok_t t_;
+  map_base_adt(scalar val, const bt_shape& s) noexcept : base(desc_of(val), s) {}
+  using base::t_;
 
  private:
   // Values copied out of entries, as bytes in the tree's value layout.
@@ -196,20 +115,10 @@ class map_base_adt : public adt<K> {
     value_bytes vals(s, m);
     bt_pos e = t_.at_rank(first);
     for (uint64_t i = 0; i < m; ++i, e = bt_next(e)) vals.copy_in(i, bt_vals(e.leaf, s) + uint64_t{e.i} * s.val_size);
-    uint64_t added = 0;
-    try {
-      for (; added < m; ++added) {
-        bt_held h(s);
-        h.hold_key(&x);
-        h.adopt_val(vals.at(added));
-        vals.handed_over(added);
-        t_.insert(h, true);
-      }
-    } catch (...) {
-      const uint64_t end = t_.template rank_of_bound<true>(x);  // the new entries are the last of x
-      t_.erase_span(end - added, added);
-      throw;
-    }
+    this->insert_all_behind(x, m, [&](bt_held& h, uint64_t i) {
+      h.adopt_val(vals.at(i));
+      vals.handed_over(i);
+    });
   }
 
   // Map: the last / first entry takes key x, unless another entry holds x.
@@ -239,45 +148,8 @@ class ordered_map_adt final : public map_base_adt<K, Multi> {
  public:
   ordered_map_adt() noexcept : base(scalar_traits<V>::id, shape) {}
 
-  // Format: docs/FORMATS.md, "Body: map" and "Body: multimap".
-  bool save(dump_out& out) const override {
-    write_header(out, *this);
-    out.put_u64(this->t_.size());
-    for (bt_leaf* leaf = this->t_.tree().head(); leaf; leaf = leaf->next) {
-#if defined(__GNUC__)
-      __builtin_prefetch(leaf->next);
-#endif
-      const K* keys = bt_leaf_key<K>(leaf, 0);
-      const V* vals = reinterpret_cast<const V*>(bt_vals(leaf, shape));
-      for (uint32_t i = 0; i < leaf->n; ++i) {
-        if (i + prefetch_distance < leaf->n) {
-          prefetch_text(keys[i + prefetch_distance]);
-          prefetch_text(vals[i + prefetch_distance]);
-        }
-        out.put_elem(keys[i]);
-        out.put_elem(vals[i]);
-      }
-    }
-    return true;
-  }
-  // Adds every entry as ins_key does (a map drops repeated keys); false on a
-  // short body or a NaN key, keeping what was read before it.
-  // Format: docs/FORMATS.md, "Body: map" and "Body: multimap".
-  bool load(dump_in& in) override {
-    write_lock l(*this);
-    uint64_t n;
-    if (!in.template get_count<K>(&n, min_encoded_size<K>() + min_encoded_size<V>())) return false;
-    K k{};
-    V v{};
-    for (uint64_t i = 0; i < n; ++i) {
-      if (!in.get_elem(&k) || !in.get_elem(&v) || is_nan(k)) return false;
-      bt_held h(shape);
-      h.emplace_key(std::move(k));
-      h.emplace_val(std::move(v));
-      this->t_.insert_in_order(h, Multi);
-    }
-    return true;
-  }
+  bool save(dump_out& out) const override { return this->template save_elems<V>(out); }
+  bool load(dump_in& in) override { return this->template load_elems<V>(in); }
 
   bool get_value(const K& k, value_list_ref out) const override {
     elem_array<V>* list = value_list_as<V>(out);
@@ -295,14 +167,30 @@ using map_adt = ordered_map_adt<K, V, false>;
 template <class K, class V>
 using multimap_adt = ordered_map_adt<K, V, true>;
 
+// An empty map (multi: multimap) of key K and the given value type; null
+// for a value type that is none of the fourteen. Instantiated for each K
+// beside its classes, so that new_map (map.cc) builds none of them itself.
+template <class K>
+std::unique_ptr<ab_adt> new_map_of(scalar value, bool multi) {
+  return visit_scalar(value, std::unique_ptr<ab_adt>(), [&]<class V>(type_tag<V>) -> std::unique_ptr<ab_adt> {
+    // Straight into unique_ptr<ab_adt>: no unique_ptr type per class to
+    // instantiate (the constructors cannot throw).
+    if (multi) return std::unique_ptr<ab_adt>(new multimap_adt<K, V>());
+    return std::unique_ptr<ab_adt>(new map_adt<K, V>());
+  });
+}
+
 // Instantiated in map_inst_*.cc, two key types per file.
 #define NOSQL_MAP_FOR_V(tag, V, X, K) X(K, V)
-#define NOSQL_EXTERN_MAP_KV(K, V)               \
+#define NOSQL_EXTERN_MAP_KV(K, V)                     \
   extern template class ordered_map_adt<K, V, false>; \
   extern template class ordered_map_adt<K, V, true>;
-#define NOSQL_EXTERN_MAP_K(tag, K, ...)             \
-  extern template class map_base_adt<K, false>;     \
-  extern template class map_base_adt<K, true>;      \
+#define NOSQL_EXTERN_MAP_K(tag, K, ...)                                \
+  extern template class ordered_adt<K, true, false>;                   \
+  extern template class ordered_adt<K, true, true>;                    \
+  extern template class map_base_adt<K, false>;                        \
+  extern template class map_base_adt<K, true>;                         \
+  extern template std::unique_ptr<ab_adt> new_map_of<K>(scalar, bool); \
   NOSQL_FOR_EACH_SCALAR_ARG(NOSQL_MAP_FOR_V, NOSQL_EXTERN_MAP_KV, K)
 #define NOSQL_FOR_EACH_SCALAR_ARG(F, X, K)                                                            \
   F(i08, int8_t, X, K) F(i16, int16_t, X, K) F(i32, int32_t, X, K) F(i64, int64_t, X, K)               \
@@ -313,13 +201,17 @@ NOSQL_FOR_EACH_SCALAR(NOSQL_EXTERN_MAP_K)
 #undef NOSQL_EXTERN_MAP_K
 #undef NOSQL_EXTERN_MAP_KV
 
-// Instantiates both map classes for key K and every value type.
-#define NOSQL_INST_MAP_KV(K, V)       \
+// Instantiates both map classes for key K and every value type, and their
+// constructor.
+#define NOSQL_INST_MAP_KV(K, V)                \
   template class ordered_map_adt<K, V, false>; \
   template class ordered_map_adt<K, V, true>;
-#define NOSQL_INST_MAP_K(K)               \
-  template class map_base_adt<K, false>;  \
-  template class map_base_adt<K, true>;   \
+#define NOSQL_INST_MAP_K(K)                                     \
+  template class ordered_adt<K, true, false>;                   \
+  template class ordered_adt<K, true, true>;                    \
+  template class map_base_adt<K, false>;                        \
+  template class map_base_adt<K, true>;                         \
+  template std::unique_ptr<ab_adt> new_map_of<K>(scalar, bool); \
   NOSQL_FOR_EACH_SCALAR_ARG(NOSQL_MAP_FOR_V, NOSQL_INST_MAP_KV, K)
 
 }  // namespace nosql_db

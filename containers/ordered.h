@@ -1,10 +1,14 @@
-// ordered_keys<K>: what set, multiset, map and multimap do by key, on a
-// bt_tree whose element shape (the value type) is given at run time, so
-// that this code exists once per key type, not once per key/value pair.
+// The ordered kinds' common ground. ordered_keys<K>: what set, multiset,
+// map and multimap do by key, on a bt_tree whose element shape (the value
+// type) is given at run time, so that this code exists once per key type,
+// not once per key/value pair. ordered_adt<K, IsMap, IsMulti>: the
+// container over it, with every operation the four kinds answer alike;
+// set.h and map.h derive the kinds from it and add only what differs.
 //
 // Positions come from one descent; rank spans (first rank, count) describe
-// selections that are removed. Every function REQUIRES the container's
-// lock (shared for const members, exclusive otherwise); none takes it.
+// selections that are removed. Every ordered_keys function REQUIRES the
+// container's lock (shared for const members, exclusive otherwise); none
+// takes it. Every ordered_adt operation takes it for its whole body.
 // NaN keys never enter a tree: callers refuse them, and a NaN query finds
 // nothing (first_at / lower of NaN give the end).
 #pragma once
@@ -15,6 +19,7 @@
 
 #include "containers/btree.h"
 #include "containers/elem_array.h"
+#include "containers/kind_common.h"
 
 namespace nosql_db {
 
@@ -197,6 +202,220 @@ class ordered_keys {
  private:
   const bt_shape& s_;
   bt_tree t_;
+};
+
+// The four ordered kinds: IsMap, entries carry a value (map, multimap);
+// IsMulti, equal keys are kept, in arrival order (multiset, multimap).
+// Values are reached as bytes through the tree's shape, so the class exists
+// once per key type; the value type enters only through the save and load
+// templates, which the kinds instantiate.
+template <class K, bool IsMap, bool IsMulti>
+class ordered_adt : public adt<K> {
+ protected:
+  using list = elem_array<K>;
+  using ok_t = ordered_keys<K>;
+
+ public:
+  uint64_t size() const override {
+    read_lock l(*this);
+    return t_.size();
+  }
+
+  bool get_all(list* out) const override {
+    read_lock l(*this);
+    out->resize(0);
+    t_.copy_keys(t_.first(), nullptr, false, UINT64_MAX, out);
+    return true;
+  }
+  bool get_max(K* out) const override {
+    read_lock l(*this);
+    if (t_.size() == 0) return false;
+    *out = ok_t::key(t_.last());
+    return true;
+  }
+  bool get_min(K* out) const override {
+    read_lock l(*this);
+    if (t_.size() == 0) return false;
+    *out = ok_t::key(t_.first());
+    return true;
+  }
+  // The key once per element keyed k. A map answers false when there is
+  // none; the other kinds answer true, with nothing.
+  bool get_eq(const K& k, list* out) const override {
+    read_lock l(*this);
+    out->resize(0);
+    if constexpr (IsMulti) {
+      t_.copy_keys(t_.bound(k), &k, true, UINT64_MAX, out);
+      return true;
+    } else {
+      const bt_pos q = t_.bound(k);
+      if (t_.holds(q, k)) out->push_back(ok_t::key(q));
+      return !IsMap || out->size() > 0;
+    }
+  }
+
+  // A unique kind refuses a key it holds (false). A map's value must be of
+  // its value type; a set's is the u08 the catalog gives it, and stays out.
+  bool ins_key(const K& k, value_ref v) override {
+    if (is_nan(k) || !accepts(v)) return false;
+    bt_held h(shape());
+    h.hold_key(&k);  // before the lock: nothing changes if it throws
+    if constexpr (IsMap) h.hold_val(v.p);
+    write_lock l(*this);
+    return t_.insert(h, IsMulti);
+  }
+
+  bool del_all() override {
+    write_lock l(*this);
+    t_.clear();
+    return true;
+  }
+  bool del_max() override {
+    write_lock l(*this);
+    if (t_.size() == 0) return false;
+    t_.erase_span(t_.size() - 1, 1);
+    return true;
+  }
+  bool del_min() override {
+    write_lock l(*this);
+    if (t_.size() == 0) return false;
+    t_.erase_span(0, 1);
+    return true;
+  }
+  // Removes every element keyed k: a set answers true, the others whether
+  // anything went.
+  bool del_eq(const K& k) override {
+    write_lock l(*this);
+    if constexpr (IsMulti) {
+      const uint64_t m = t_.count_of(k);
+      if (m == 0) return false;
+      t_.erase_span(t_.template rank_of_bound<false>(k), m);
+      return true;
+    } else {
+      return t_.erase_key(k) || !IsMap;
+    }
+  }
+
+  // For tests: every tree invariant holds; the number of inner levels and
+  // of leaves.
+  bool verify() const {
+    read_lock l(*this);
+    return t_.verify(IsMulti);
+  }
+  int height() const {
+    read_lock l(*this);
+    return t_.height();
+  }
+  uint64_t leaves() const {
+    read_lock l(*this);
+    uint64_t n = 0;
+    for (bt_leaf* leaf = t_.tree().head(); leaf; leaf = leaf->next) ++n;
+    return n;
+  }
+
+ protected:
+  // REQUIRES: s is bt_shape_v<K, V> for the kind's V (bt_no_value for sets).
+  ordered_adt(type_desc val, const bt_shape& s) noexcept
+      : adt<K>(IsMap ? (IsMulti ? kind::multimap : kind::map) : (IsMulti ? kind::multiset : kind::set),
+               scalar_traits<K>::id, scalar_traits<K>::desc, val),
+        t_(s) {}
+
+  // The save of every ordered kind, V its value type (bt_no_value for
+  // sets): the record's header, the count, then each key (and value) in
+  // order.
+  template <class V>
+  // Format: docs/FORMATS.md, "Body: set", "Body: multiset", "Body: map" and
+  // "Body: multimap". REQUIRES the lock, as save does.
+  bool save_elems(dump_out& out) const {
+    [[maybe_unused]] constexpr const bt_shape& s = bt_shape_v<K, V>;
+    write_header(out, *this);
+    out.put_u64(t_.size());
+    for (bt_leaf* leaf = t_.tree().head(); leaf; leaf = leaf->next) {
+      prefetch_node(leaf->next);
+      const K* keys = bt_leaf_key<K>(leaf, 0);
+      if constexpr (IsMap) {
+        const V* vals = reinterpret_cast<const V*>(bt_vals(leaf, s));
+        for (uint32_t i = 0; i < leaf->n; ++i) {
+          if (i + prefetch_distance < leaf->n) {
+            prefetch_text(keys[i + prefetch_distance]);
+            prefetch_text(vals[i + prefetch_distance]);
+          }
+          out.put_elem(keys[i]);
+          out.put_elem(vals[i]);
+        }
+      } else {
+        out.put_elems(keys, leaf->n);
+      }
+    }
+    return true;
+  }
+  // The load of every ordered kind: adds each element as ins_key does (a
+  // unique kind drops repeated keys); false on a short body or a NaN key,
+  // keeping what was read before it. Elements in ascending order, as dumps
+  // hold them, fill the tree's leaves to the brim.
+  template <class V>
+  // Format: docs/FORMATS.md, "Body: set", "Body: multiset", "Body: map" and
+  // "Body: multimap".
+  bool load_elems(dump_in& in) {
+    constexpr const bt_shape& s = bt_shape_v<K, V>;
+    write_lock l(*this);
+    uint64_t n, per_elem = min_encoded_size<K>();
+    if constexpr (IsMap) per_elem += min_encoded_size<V>();
+    if (!in.template get_count<K>(&n, per_elem)) return false;
+    K k{};
+    [[maybe_unused]] V v{};
+    for (uint64_t i = 0; i < n; ++i) {
+      if (!in.get_elem(&k)) return false;
+      if constexpr (IsMap) {
+        if (!in.get_elem(&v)) return false;
+      }
+      if (is_nan(k)) return false;
+      bt_held h(s);
+      h.emplace_key(std::move(k));
+      if constexpr (IsMap) h.emplace_val(std::move(v));
+      t_.insert_in_order(h, IsMulti);
+    }
+    return true;
+  }
+
+  // REQUIRES: the exclusive lock. Inserts n elements keyed x behind the
+  // ones keyed x already, fill(h, j) giving the j-th its value. All go in
+  // or, when memory runs out, none (std::bad_alloc).
+  template <class Fill>
+  void insert_all_behind(const K& x, uint64_t n, Fill&& fill) {
+    uint64_t added = 0;
+    try {
+      for (; added < n; ++added) {
+        bt_held h(shape());
+        h.hold_key(&x);
+        fill(h, added);
+        t_.insert(h, true);
+      }
+    } catch (...) {
+      const uint64_t end = t_.template rank_of_bound<true>(x);  // the new elements are the last of x
+      t_.erase_span(end - added, added);
+      throw;
+    }
+  }
+
+  ok_t t_;
+
+ private:
+  // The tree's shape; a set's is known at compile time, which lets the
+  // compiler copy and destroy its keys without calls through the shape.
+  const bt_shape& shape() const noexcept {
+    if constexpr (IsMap) return t_.shape();
+    else return bt_shape_v<K, bt_no_value>;
+  }
+  bool accepts(value_ref v) const noexcept {
+    if constexpr (IsMap) return v.type == this->value_type();
+    else return this->value_type() == scalar::u08 && value_as<uint8_t>(v) != nullptr;
+  }
+  static void prefetch_node([[maybe_unused]] const void* p) noexcept {
+#if defined(__GNUC__)
+    __builtin_prefetch(p);
+#endif
+  }
 };
 
 }  // namespace nosql_db

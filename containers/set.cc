@@ -4,8 +4,10 @@
 
 namespace nosql_db {
 
-#define NOSQL_INST_SET(tag, T, ...)       \
-  template class ordered_set_adt<T, false>; \
+#define NOSQL_INST_SET(tag, T, ...)         \
+  template class ordered_adt<T, false, false>; \
+  template class ordered_adt<T, false, true>;  \
+  template class ordered_set_adt<T, false>;   \
   template class ordered_set_adt<T, true>;
 NOSQL_FOR_EACH_SCALAR(NOSQL_INST_SET)
 #undef NOSQL_INST_SET

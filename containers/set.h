@@ -3,7 +3,10 @@
 // B+tree, answering by key and by rank.
 //
 // A set holds each key once; a multiset keeps equal keys in insertion order
-// (a new key goes after its equals). Reads take the shared lock. Deletions
+// (a new key goes after its equals). What every ordered kind answers alike
+// (size, get_all, min and max, deletion by key, save and load) is in
+// ordered_adt; this class adds ranks, ranges, the n smallest and largest,
+// and the re-keying rules of sets. Reads take the shared lock. Deletions
 // take the exclusive lock once and remove the selection they make under it,
 // which is what a selection followed by its removal gives when no other
 // writer comes between them. Re-keying selects through the matching get
@@ -25,48 +28,17 @@
 namespace nosql_db {
 
 template <class K, bool Multi>
-class ordered_set_adt final : public adt<K> {
-  using list = elem_array<K>;
-  using ok_t = ordered_keys<K>;
+class ordered_set_adt final : public ordered_adt<K, false, Multi> {
+  using base = ordered_adt<K, false, Multi>;
+  using typename base::list;
+  using base::t_;
   static constexpr const bt_shape& shape = bt_shape_v<K, bt_no_value>;
 
  public:
-  explicit ordered_set_adt(type_desc val) noexcept
-      : adt<K>(Multi ? kind::multiset : kind::set, scalar_traits<K>::id, scalar_traits<K>::desc, val), t_(shape) {}
+  explicit ordered_set_adt(type_desc val) noexcept : base(val, shape) {}
 
-  uint64_t size() const override {
-    read_lock l(*this);
-    return t_.size();
-  }
-
-  // Format: docs/FORMATS.md, "Body: set" and "Body: multiset".
-  bool save(dump_out& out) const override {
-    write_header(out, *this);
-    out.put_u64(t_.size());
-    for (bt_leaf* leaf = t_.tree().head(); leaf; leaf = leaf->next) {
-      prefetch_node(leaf->next);
-      out.put_elems(bt_leaf_key<K>(leaf, 0), leaf->n);
-    }
-    return true;
-  }
-
-  // Adds every key as ins_key does (a set drops repeats); false on a short
-  // body or a NaN key, keeping what was read before it. Keys in ascending
-  // order, as dumps hold them, fill the tree's leaves to the brim.
-  // Format: docs/FORMATS.md, "Body: set" and "Body: multiset".
-  bool load(dump_in& in) override {
-    write_lock l(*this);
-    uint64_t n;
-    if (!in.template get_count<K>(&n)) return false;
-    K v{};
-    for (uint64_t i = 0; i < n; ++i) {
-      if (!in.get_elem(&v) || is_nan(v)) return false;
-      bt_held h(shape);
-      h.emplace_key(std::move(v));
-      t_.insert_in_order(h, Multi);
-    }
-    return true;
-  }
+  bool save(dump_out& out) const override { return this->template save_elems<bt_no_value>(out); }
+  bool load(dump_in& in) override { return this->template load_elems<bt_no_value>(in); }
 
   bool get_rank(const K& k, uint64_t* out) const override {
     if (is_nan(k)) return false;
@@ -77,12 +49,6 @@ class ordered_set_adt final : public adt<K> {
     *out = p.rank;
     return true;
   }
-  bool get_all(list* out) const override {
-    read_lock l(*this);
-    out->resize(0);
-    t_.copy_keys(t_.first(), nullptr, false, UINT64_MAX, out);
-    return true;
-  }
   bool get_le_ge(const K& a, const K& b, list* out) const override { return report(out, a, true, &b, true); }
   bool get_lt_ge(const K& a, const K& b, list* out) const override { return report(out, a, true, &b, false); }
   bool get_le_gt(const K& a, const K& b, list* out) const override { return report(out, a, false, &b, true); }
@@ -91,17 +57,6 @@ class ordered_set_adt final : public adt<K> {
   bool get_ge(const K& k, list* out) const override { return report(out, k, true, nullptr, false); }
   bool get_lt(const K& k, list* out) const override { return report_below(out, k, false); }
   bool get_le(const K& k, list* out) const override { return report_below(out, k, true); }
-  bool get_eq(const K& k, list* out) const override {
-    if constexpr (Multi) {
-      return report(out, k, true, &k, true);
-    } else {
-      read_lock l(*this);
-      const bt_pos q = t_.bound(k);
-      out->clear();
-      if (t_.holds(q, k)) out->push_back(ok_t::key(q));
-      return true;
-    }
-  }
   bool get_max_n(uint64_t n, list* out) const override {
     read_lock l(*this);
     out->resize(0);
@@ -115,24 +70,6 @@ class ordered_set_adt final : public adt<K> {
     t_.copy_keys(t_.first(), nullptr, false, n, out);
     return true;
   }
-  bool get_max(K* out) const override {
-    read_lock l(*this);
-    if (t_.size() == 0) return false;
-    *out = ok_t::key(t_.last());
-    return true;
-  }
-  bool get_min(K* out) const override {
-    read_lock l(*this);
-    if (t_.size() == 0) return false;
-    *out = ok_t::key(t_.first());
-    return true;
-  }
-
-  bool del_all() override {
-    write_lock l(*this);
-    t_.clear();
-    return true;
-  }
   // The range deletions: a set answers true (its selection always
   // succeeds), a multiset whether anything went.
   bool del_le_ge(const K& a, const K& b) override { return erase_between(a, true, b, true); }
@@ -143,17 +80,6 @@ class ordered_set_adt final : public adt<K> {
   bool del_ge(const K& k) override { return erase_above(k, true); }
   bool del_lt(const K& k) override { return erase_below(k, false); }
   bool del_le(const K& k) override { return erase_below(k, true); }
-  bool del_eq(const K& k) override {
-    write_lock l(*this);
-    if constexpr (!Multi) {
-      t_.erase_key(k);
-      return true;
-    } else {
-      bool any = false;
-      while (t_.erase_key(k)) any = true;
-      return any;
-    }
-  }
   bool del_max_n(uint64_t n) override {
     write_lock l(*this);
     const uint64_t m = n < t_.size() ? n : t_.size();
@@ -166,27 +92,6 @@ class ordered_set_adt final : public adt<K> {
     t_.erase_span(0, m);
     return !Multi || m > 0;
   }
-  bool del_max() override {
-    write_lock l(*this);
-    if (t_.size() == 0) return false;
-    t_.erase_span(t_.size() - 1, 1);
-    return true;
-  }
-  bool del_min() override {
-    write_lock l(*this);
-    if (t_.size() == 0) return false;
-    t_.erase_span(0, 1);
-    return true;
-  }
-
-  bool ins_key(const K& k, value_ref v) override {
-    if (is_nan(k) || this->value_type() != scalar::u08 || !value_as<uint8_t>(v)) return false;
-    bt_held h(shape);
-    h.hold_key(&k);  // before the lock: nothing changes if it throws
-    write_lock l(*this);
-    return t_.insert(h, Multi);
-  }
-
   bool set_le_ge(const K& a, const K& b, const K& x) override { return rekey(&adt<K>::get_le_ge, x, a, b); }
   bool set_lt_ge(const K& a, const K& b, const K& x) override { return rekey(&adt<K>::get_lt_ge, x, a, b); }
   bool set_le_gt(const K& a, const K& b, const K& x) override { return rekey(&adt<K>::get_le_gt, x, a, b); }
@@ -201,29 +106,7 @@ class ordered_set_adt final : public adt<K> {
   bool set_max(const K& x) override { return rekey_end(&adt<K>::get_max, x); }
   bool set_min(const K& x) override { return rekey_end(&adt<K>::get_min, x); }
 
-  // For tests: every tree invariant holds; the number of inner levels.
-  bool verify() const {
-    read_lock l(*this);
-    return t_.verify(Multi);
-  }
-  int height() const {
-    read_lock l(*this);
-    return t_.height();
-  }
-  uint64_t leaves() const {
-    read_lock l(*this);
-    uint64_t n = 0;
-    for (bt_leaf* leaf = t_.tree().head(); leaf; leaf = leaf->next) ++n;
-    return n;
-  }
-
  private:
-  static void prefetch_node([[maybe_unused]] const void* p) noexcept {
-#if defined(__GNUC__)
-    __builtin_prefetch(p);
-#endif
-  }
-
   // Copies out the keys x with a < x (a <= x when a_incl) and, when b is
   // given, x < b (x <= b when b_incl): one descent, then a walk.
   bool report(list* out, const K& a, bool a_incl, const K* b, bool b_incl) const {
@@ -323,25 +206,12 @@ class ordered_set_adt final : public adt<K> {
       found += have < j - i ? have : j - i;
       i = j;
     }
-    uint64_t added = 0;
-    try {
-      for (; added < found; ++added) {
-        bt_held h(shape);
-        h.hold_key(&x);
-        t_.insert(h, true);
-      }
-    } catch (...) {
-      const uint64_t end = t_.template rank_of_bound<true>(x);  // the new copies are the last of x
-      t_.erase_span(end - added, added);
-      throw;
-    }
+    this->insert_all_behind(x, found, [](bt_held&, uint64_t) {});
     uint64_t left = found;
     for (uint64_t i = 0; i < sel.size() && left > 0; ++i) {
       if (t_.erase_key(sel[i])) --left;
     }
   }
-
-  ok_t t_;
 };
 
 template <class K>
@@ -349,8 +219,10 @@ using set_adt = ordered_set_adt<K, false>;
 template <class K>
 using multiset_adt = ordered_set_adt<K, true>;
 
-#define NOSQL_EXTERN_SET(tag, T, ...)            \
-  extern template class ordered_set_adt<T, false>; \
+#define NOSQL_EXTERN_SET(tag, T, ...)                \
+  extern template class ordered_adt<T, false, false>; \
+  extern template class ordered_adt<T, false, true>;  \
+  extern template class ordered_set_adt<T, false>;     \
   extern template class ordered_set_adt<T, true>;
 NOSQL_FOR_EACH_SCALAR(NOSQL_EXTERN_SET)
 #undef NOSQL_EXTERN_SET
