@@ -729,6 +729,58 @@ class statement {
   vox::error error_;
 };
 
+// Durable mode while the object lives: vox_durable_open at construction,
+// vox_durable_close at the end (see vox_nosql.h). False, with error(), when
+// the directory could not be opened; then nothing was changed. Move-only.
+//
+//   vox::durable d("/var/lib/myhost/store", vox::durable::sync::always);
+//   if (!d) { /* d.error() says why */ }
+//   ...
+//   d.checkpoint();
+class durable {
+ public:
+  enum class sync : std::int32_t { none = 0, batch = 1, always = 2 };
+
+  durable() noexcept = default;
+  explicit durable(const std::string& dir, sync s = sync::none) noexcept {
+    if (::vox_durable_open(dir.c_str(), static_cast<std::int32_t>(s)) == VOX_E_NONE) on_ = true;
+    else error_ = vox::last_error();
+  }
+  durable(durable&& o) noexcept : on_(std::exchange(o.on_, false)), error_(o.error_) {}
+  durable& operator=(durable&& o) noexcept {
+    if (this != &o) {
+      close();
+      on_ = std::exchange(o.on_, false);
+      error_ = o.error_;
+    }
+    return *this;
+  }
+  durable(const durable&) = delete;
+  durable& operator=(const durable&) = delete;
+  ~durable() { close(); }
+
+  explicit operator bool() const noexcept { return on_; }
+  // Why the last open, checkpoint or close failed.
+  const vox::error& error() const noexcept { return error_; }
+  // Writes a checkpoint; false (error() says why) when it failed.
+  bool checkpoint() noexcept { return done(::vox_checkpoint()); }
+  // Syncs and ends durable mode; false when the last sync failed.
+  bool close() noexcept {
+    if (!on_) return true;
+    on_ = false;
+    return done(::vox_durable_close());
+  }
+
+ private:
+  bool done(std::int32_t code) noexcept {
+    if (code == VOX_E_NONE) return true;
+    error_ = vox::last_error();
+    return false;
+  }
+  bool on_ = false;
+  vox::error error_;
+};
+
 }  // namespace vox
 
 #endif  // VOX_NOSQL_HPP

@@ -10,7 +10,9 @@
 
 namespace nosql_db {
 
-// The four element command families.
+// The four element command families, and the rows their words choose.
+// DO NOT RENUMBER: journals store both (docs/FORMATS.md, "Journal
+// records"); new rows go at the end.
 enum class element_cmd : uint8_t { get, insert, set, del };
 
 enum class word : uint8_t {
@@ -22,6 +24,10 @@ enum class word : uint8_t {
 };
 // The rows a word table has (for tables indexed by word).
 inline constexpr int word_count = static_cast<int>(word::key_default) + 1;
+static_assert(static_cast<int>(element_cmd::del) == 3 && static_cast<int>(word::equal) == 5 &&
+                  static_cast<int>(word::le_ge) == 15 && static_cast<int>(word::range) == 29 &&
+                  static_cast<int>(word::key_default) == 35,
+              "row codes are part of the journal format");
 
 word classify_get(std::string_view w) noexcept;
 word classify_set(std::string_view w) noexcept;

@@ -61,6 +61,11 @@ const char usage_text[] =
     "                         'json' (one array of row objects per line)\n"
     "      --no-history       interactive mode: neither read nor write ~/.vox_history\n"
     "      --max-line-bytes N refuse command lines longer than N bytes\n"
+    "      --durable DIR      journal every change into DIR (made when absent) and\n"
+    "                         start from the store DIR holds, if any\n"
+    "      --sync MODE        with --durable: when changes reach the disk, 'none'\n"
+    "                         (the default; a process crash loses nothing), 'batch'\n"
+    "                         (every 50 ms) or 'always' (before each command ends)\n"
     "                         (1 to 2147483647, the default)\n"
     "  --                     end of options\n"
     "\n"
@@ -90,6 +95,7 @@ const char meta_help_text[] =
     "  .mode table|csv|json   how result sets are printed\n"
     "  .time on|off           print each command's time to standard error\n"
     "  .quit, .exit           leave the shell\n"
+    "  .checkpoint            with --durable: write a checkpoint now\n"
     "Commands: the first letter decides. Words are separated by spaces, at most\n"
     "six to a line; a \"quoted word\" may hold spaces and the escapes \\\" \\\\ \\n \\t\n"
     "\\xHH \\uHHHH. REF is a \"quoted name\" or a vkey number.\n"
@@ -129,6 +135,8 @@ struct options {
   bool echo = false;
   bool history = true;
   uint64_t max_line = max_exec_length;
+  std::string durable_dir;  // empty: durable mode off
+  vox::durable::sync sync = vox::durable::sync::none;
   std::vector<std::string> scripts;
 };
 
@@ -183,6 +191,12 @@ outcome run_meta(std::string_view line, options& opt, std::string_view where) {
     return outcome::ok;
   }
   if ((word == ".quit" || word == ".exit") && arg.empty()) return outcome::quit;
+  if (word == ".checkpoint" && arg.empty()) {
+    if (::vox_checkpoint() == VOX_E_NONE) return outcome::ok;
+    report_failure(where, line, "checkpoint failed");
+    report_reason(vox::last_error());
+    return outcome::failed;
+  }
   if (word == ".mode" && parse_mode(arg, &opt.mode)) return outcome::ok;
   if (word == ".time") {
     if (arg == "on" || arg == "off") {
@@ -485,7 +499,7 @@ run_result run_script(int fd, const std::string& name, options& opt) {
 // sub-command words after g, s and d, position words after i, and the
 // arguments of .mode and .time.
 const char* const command_words[] = {"clear", "create", "get", "set", "insert", "delete", "erase", "k", "b", "r",
-                                     ".help", ".mode", ".time", ".quit", ".exit", nullptr};
+                                     ".help", ".mode", ".time", ".checkpoint", ".quit", ".exit", nullptr};
 const char* const kind_words[] = {"vector", "list", "deque", "queue", "stack", "heap", "set", "multiset", "map",
                                   "multimap", "hashmap", "hashtable", "trie", nullptr};
 const char* const type_words[] = {"i08", "i16", "i32", "i64", "u08", "u16", "u32", "u64", "float", "double",
@@ -632,6 +646,21 @@ int parse_options(int argc, char** argv, options& opt) {
       }
     } else if (a == "--no-history") {
       opt.history = false;
+    } else if (a == "--durable" || a.starts_with("--durable=")) {
+      opt.durable_dir = a.size() > 9 ? std::string(a.substr(10)) : i + 1 < argc ? argv[++i] : "";
+      if (opt.durable_dir.empty()) {
+        std::fprintf(stderr, "vox_shell: --durable needs a directory\n");
+        return 2;
+      }
+    } else if (a == "--sync" || a.starts_with("--sync=")) {
+      const std::string_view value = a.size() > 6 ? a.substr(7) : i + 1 < argc ? std::string_view(argv[++i]) : "";
+      if (value == "none") opt.sync = vox::durable::sync::none;
+      else if (value == "batch") opt.sync = vox::durable::sync::batch;
+      else if (value == "always") opt.sync = vox::durable::sync::always;
+      else {
+        std::fprintf(stderr, "vox_shell: --sync needs none, batch or always\n");
+        return 2;
+      }
     } else if (a == "--max-line-bytes" || a.starts_with("--max-line-bytes=")) {
       std::string value;
       if (a.size() > 16) {
@@ -661,6 +690,16 @@ int run_shell(int argc, char** argv) {
   options opt;
   const int early = parse_options(argc, argv, opt);
   if (early >= 0) return early;
+  vox::durable durable;
+  if (!opt.durable_dir.empty()) {
+    durable = vox::durable(opt.durable_dir, opt.sync);
+    if (!durable) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "vox_shell: cannot use %s for durable mode\n", opt.durable_dir.c_str());
+      report_reason(durable.error());
+      return 2;
+    }
+  }
 
   if (opt.scripts.empty() && isatty(STDIN_FILENO)) {
     opt.echo = false;  // the terminal shows the line already

@@ -160,7 +160,7 @@ TEST(FormatsDoc, SectionsForEveryKindAndEveryCitation) {
   // Each quoted name on a line "Format: docs/FORMATS.md, ..." is a section.
   const std::string cite = "Format: docs/FORMATS.md, ";
   int citations = 0;
-  for (const char* dir : {"containers", "persist", "lang"}) {
+  for (const char* dir : {"containers", "persist", "lang", "ops"}) {
     for (const auto& f : std::filesystem::directory_iterator(docs_dir + "/../" + dir)) {
       const std::string text = read_file(f.path().string());
       for (size_t at = text.find(cite); at != std::string::npos; at = text.find(cite, at + 1)) {
