@@ -110,14 +110,16 @@ bool take_directory(durable_state& st, const char* dir) {
   return true;
 }
 
-// The journals from `from` to the newest, which must follow each other.
+// The journals from `from` to the newest, which must follow each other and
+// start with journal `from` (made before the checkpoint that it follows got
+// its name).
 bool chain_from(const listing& l, uint64_t from, std::vector<uint64_t>* chain) {
   chain->clear();
   for (uint64_t j : l.journals)
     if (j >= from) chain->push_back(j);
   for (size_t i = 1; i < chain->size(); ++i)
     if ((*chain)[i] != (*chain)[i - 1] + 1) return false;
-  return chain->empty() || chain->front() == from;
+  return !chain->empty() && chain->front() == from;
 }
 
 // Reads the directory's store into fresh: the newest checkpoint that reads
@@ -139,12 +141,15 @@ bool recover(int dir_fd, const listing& l, store& fresh, uint64_t* checkpoint, u
     fresh.clear();
     if (read_checkpoint(fresh, dir_fd, c)) {
       *checkpoint = c;
-      *seq = chain.empty() ? c : chain.back();
+      *seq = chain.back();
       *end = 0;
       for (size_t k = 0; k < chain.size(); ++k) {
         uint64_t e = 0;
         if (!read_journal(dir_fd, chain[k], [&](std::string_view r) { return replay_record(fresh, r); }, &e))
           return false;
+        // Only the newest file can be one a kill left without its header.
+        if (e == 0 && k + 1 < chain.size())
+          return fail(failure::durable_damaged, thread_detail(journal_name(chain[k]) + ": no header"), 0);
         *end = e;
       }
       return true;
@@ -156,7 +161,10 @@ bool recover(int dir_fd, const listing& l, store& fresh, uint64_t* checkpoint, u
     }
   }
   // The newest checkpoint's damage is the reason.
-  if (first_code == 0) return fail(failure::durable_damaged, "the journals do not follow a checkpoint");
+  if (first_code == 0) {
+    return fail(failure::durable_damaged,
+                thread_detail(checkpoint_name(l.checkpoints.back()) + ": the journals after it are not all there"), 0);
+  }
   first_detail = thread_detail(first_detail_text);
   return fail(static_cast<failure>(first_code), first_detail, first_offset);
 }
@@ -173,20 +181,32 @@ void tidy(int dir_fd, uint64_t checkpoint) {
   for (const std::string& t : l.leftovers) ::unlinkat(dir_fd, t.c_str(), 0);
 }
 
-// An empty directory: the current store is its first checkpoint.
+// An empty directory: the current store is its first checkpoint. The
+// journal comes first, so that a checkpoint always has its journal; a kill
+// before the checkpoint's rename leaves journal 1 alone, empty, which
+// counts as an empty directory.
 bool start_fresh(durable_state& st, store& s) {
   std::unique_lock l(s.lock);
-  if (!write_checkpoint(s, st.dir_fd, 1, [](uint64_t) { return true; })) return false;
   st.j = journal::open(st.dir_fd, 1, 0, st.mode);
-  if (!st.j) {
-    const failure why = last_failure();
-    ::unlinkat(st.dir_fd, checkpoint_name(1).c_str(), 0);
-    return fail(why, "create");
+  if (!st.j) return false;
+  if (!write_checkpoint(s, st.dir_fd, 1, [](uint64_t) { return true; })) {
+    st.j.reset();
+    ::unlinkat(st.dir_fd, journal_name(1).c_str(), 0);
+    return false;
   }
   st.checkpoint = 1;
   s.set_log(st.j.get());
   tidy(st.dir_fd, 1);
   return true;
+}
+
+// No checkpoint, and no journal but an empty journal 1.
+bool is_empty(int dir_fd, const listing& l) {
+  if (!l.checkpoints.empty()) return false;
+  if (l.journals.empty()) return true;
+  uint64_t end = 0, records = 0;
+  return l.journals.size() == 1 && l.journals[0] == 1 &&
+         read_journal(dir_fd, 1, [&](std::string_view) { return ++records, true; }, &end) && records == 0;
 }
 
 bool open_existing(durable_state& st, store& s, const listing& l) {
@@ -255,7 +275,7 @@ int32_t durable_open(store& s, const char* dir, int32_t sync) {
   st.mode = static_cast<sync_mode>(sync);
   listing found;
   bool ok = take_directory(st, dir) && list_directory(st.dir_fd, &found);
-  if (ok) ok = found.checkpoints.empty() && found.journals.empty() ? start_fresh(st, s) : open_existing(st, s, found);
+  if (ok) ok = is_empty(st.dir_fd, found) ? start_fresh(st, s) : open_existing(st, s, found);
   if (!ok) {
     st.j.reset();
     st.release_files();

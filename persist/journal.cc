@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -105,7 +106,7 @@ journal::~journal() = default;
 std::unique_ptr<journal> journal::open(int dir_fd, uint64_t seq, uint64_t end, sync_mode mode) {
   std::unique_ptr<journal> j(new journal(dir_fd, mode));
   if (!j->begin_next(seq, 0)) return nullptr;
-  if (end != 0) {
+  if (end >= header_size) {
     // Continue after the records recovery found, dropping what follows
     // them (a torn tail) so that nothing stale ever follows a new record.
     file& f = *j->cur_;
@@ -131,9 +132,10 @@ bool journal::begin_next(uint64_t seq, uint64_t from_epoch) {
   f->map = static_cast<char*>(m);
   struct stat st;
   if (::fstat(f->fd, &st) != 0) return journal_failure("create");
-  if (st.st_size == 0) {
-    // A new file: its header, synced, and its name, synced.
-    if (!allocate(f->fd, 0, first_step)) return journal_failure("no space");
+  if (st.st_size < static_cast<off_t>(header_size) || std::memcmp(f->map, magic, 4) != 0) {
+    // A new file, or one whose header a kill kept from being written: its
+    // header, synced, and its name, synced.
+    if (::ftruncate(f->fd, 0) != 0 || !allocate(f->fd, 0, first_step)) return journal_failure("no space");
     f->allocated = first_step;
     f->tail = f->synced = header_size;
     f->note_synced();
@@ -327,7 +329,12 @@ bool read_journal(int dir_fd, uint64_t seq, const std::function<bool(std::string
   if (!m.ok()) return damage(name, 0);
   const char* p = m.data();
   const uint64_t size = m.size();
-  if (size < header_size || std::memcmp(p, magic, 4) != 0 || p[4] != static_cast<char>(version) ||
+  // A file a kill left before its header was written holds no record.
+  if (size < header_size || std::all_of(p, p + header_size, [](char c) { return c == 0; })) {
+    *end = 0;
+    return true;
+  }
+  if (std::memcmp(p, magic, 4) != 0 || p[4] != static_cast<char>(version) ||
       get32(p + 24) != crc32c(p, 24) || get64(p + 8) != seq)
     return damage(name, 0);
   const uint64_t synced = get64(p + 16);
