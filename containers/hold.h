@@ -23,7 +23,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <optional>
 
 #include "containers/container.h"
 
@@ -54,44 +53,42 @@ inline uint64_t settle_snapshot(const ab_adt& c) {
   return e;
 }
 
+// Takes c's lock exclusively and marks it held by the calling thread;
+// then settles the running snapshot (against e when given, else the
+// current epoch, which is returned). Lets go of everything if that throws.
+inline void release_exclusive(const ab_adt& c) noexcept {
+  c.holder().store(0, std::memory_order_relaxed);
+  c.lock().unlock();
+}
+inline uint64_t take_exclusive(const ab_adt& c, const uint64_t* e = nullptr) {
+  c.lock().lock();
+  c.holder().store(thread_token(), std::memory_order_relaxed);
+  try {
+    if (!e) return settle_snapshot(c);
+    if (*e != 0 && *e > c.snapshot_epoch().load(std::memory_order_relaxed)) settle_snapshot(c, *e);
+    return *e;
+  } catch (...) {
+    release_exclusive(c);
+    throw;
+  }
+}
+
 // An exclusive hold over several operations. epoch() is the snapshot
 // epoch it saw (0: none), which is the snapshot its changes are not part
 // of. REQUIRES the calling thread not to hold c yet.
 class exclusive_hold {
  public:
-  explicit exclusive_hold(const ab_adt& c) : c_(c) {
-    c.lock().lock();
-    c.holder().store(thread_token(), std::memory_order_relaxed);
-    try {
-      epoch_ = settle_snapshot(c);
-    } catch (...) {
-      release();
-      throw;
-    }
-  }
+  explicit exclusive_hold(const ab_adt& c) : c_(c), epoch_(take_exclusive(c)) {}
   // With the snapshot epoch read once for several holds (a batch).
-  exclusive_hold(const ab_adt& c, uint64_t e) : c_(c), epoch_(e) {
-    c.lock().lock();
-    c.holder().store(thread_token(), std::memory_order_relaxed);
-    try {
-      if (e != 0 && e > c.snapshot_epoch().load(std::memory_order_relaxed)) settle_snapshot(c, e);
-    } catch (...) {
-      release();
-      throw;
-    }
-  }
-  ~exclusive_hold() { release(); }
+  exclusive_hold(const ab_adt& c, uint64_t e) : c_(c), epoch_(take_exclusive(c, &e)) {}
+  ~exclusive_hold() { release_exclusive(c_); }
   exclusive_hold(const exclusive_hold&) = delete;
   exclusive_hold& operator=(const exclusive_hold&) = delete;
   uint64_t epoch() const noexcept { return epoch_; }
 
  private:
-  void release() noexcept {
-    c_.holder().store(0, std::memory_order_relaxed);
-    c_.lock().unlock();
-  }
   const ab_adt& c_;
-  uint64_t epoch_ = 0;
+  uint64_t epoch_;
 };
 
 // The lock of a read operation: shared, unless the calling thread holds
@@ -116,14 +113,17 @@ class read_lock {
 // case the hold has settled it.
 class write_lock {
  public:
-  explicit write_lock(const ab_adt& c) {
-    if (!c.held_here()) hold_.emplace(c);
+  explicit write_lock(const ab_adt& c) : c_(c.held_here() ? nullptr : &c) {
+    if (c_) take_exclusive(*c_);
+  }
+  ~write_lock() {
+    if (c_) release_exclusive(*c_);
   }
   write_lock(const write_lock&) = delete;
   write_lock& operator=(const write_lock&) = delete;
 
  private:
-  std::optional<exclusive_hold> hold_;
+  const ab_adt* c_;
 };
 
 }  // namespace nosql_db

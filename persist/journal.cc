@@ -10,9 +10,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
+#include "containers/container.h"
 #include "lang/crc32c.h"
 #include "lang/failure.h"
 #include "lang/io.h"
@@ -30,9 +32,9 @@ constexpr uint64_t first_step = uint64_t{1} << 20;
 constexpr uint64_t max_step = uint64_t{64} << 20;
 constexpr int64_t batch_interval_ns = 50'000'000;
 
-int64_t now_ns() noexcept {
+int64_t now_ns(clockid_t clock = CLOCK_MONOTONIC) noexcept {
   timespec t;
-  clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
+  clock_gettime(clock, &t);
   return int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec;
 }
 
@@ -81,6 +83,11 @@ struct journal::file {
   uint64_t reserved = 0;   // room promised to changes not yet appended
   uint64_t synced = 0;     // end of the records known to be on disk
   bool syncing = false;
+  // Sync mode always: the records after `copied` wait in `pending` for the
+  // next sync to copy them into the file, so that no writer ever writes to
+  // a page that a sync is writing back (which waits for the disk).
+  uint64_t copied = 0;
+  std::string pending;
 
   file() = default;
   file(const file&) = delete;
@@ -114,10 +121,10 @@ std::unique_ptr<journal> journal::open(int dir_fd, uint64_t seq, uint64_t end, s
         io.fdatasync(f.fd) != 0)
       return journal_failure("write"), nullptr;
     f.allocated = end + first_step;
-    f.tail = f.synced = end;
+    f.tail = f.synced = f.copied = end;
     f.note_synced();
   }
-  j->next_batch_sync_ns_ = now_ns() + batch_interval_ns;
+  j->next_batch_sync_ns_ = now_ns(CLOCK_MONOTONIC_COARSE) + batch_interval_ns;
   return j;
 }
 
@@ -137,7 +144,7 @@ bool journal::begin_next(uint64_t seq, uint64_t from_epoch) {
     // header, synced, and its name, synced.
     if (::ftruncate(f->fd, 0) != 0 || !allocate(f->fd, 0, first_step)) return journal_failure("no space");
     f->allocated = first_step;
-    f->tail = f->synced = header_size;
+    f->tail = f->synced = f->copied = header_size;
     f->note_synced();
     if (io.fdatasync(f->fd) != 0 || !sync_dir_fd(dir_fd_)) return journal_failure("sync");
   } else {
@@ -203,6 +210,9 @@ bool journal::reserve(uint64_t epoch, uint64_t n) {
   const uint64_t need = frame_size + n;
   if (n > UINT32_MAX) return journal_failure("record too long");
   if (f.tail + f.reserved + need > f.allocated && !grow(f, need)) return false;
+  // Room in memory too, where records wait for their sync: append cannot
+  // fail.
+  if (mode_ == sync_mode::always) f.pending.reserve(f.pending.size() + f.reserved + need);
   f.reserved += need;
   return true;
 }
@@ -213,67 +223,118 @@ void journal::unreserve(uint64_t epoch, uint64_t n) noexcept {
 }
 
 change_log::ticket journal::append(uint64_t epoch, std::string_view record) noexcept {
+  char frame[frame_size];
+  put32(frame + 4, static_cast<uint32_t>(record.size()));
+  put32(frame, crc32c_extend(crc32c(frame + 4, 4), record.data(), record.size()));
   std::lock_guard l(m_);
   file& f = *file_for(epoch);
-  char* p = f.map + f.tail;
-  put32(p + 4, static_cast<uint32_t>(record.size()));
-  std::memcpy(p + frame_size, record.data(), record.size());
-  put32(p, crc32c(p + 4, 4 + record.size()));
+  if (mode_ == sync_mode::always) {
+    f.pending.append(frame, frame_size);  // within the room reserved
+    f.pending.append(record.data(), record.size());
+  } else {
+    std::memcpy(f.map + f.tail, frame, frame_size);
+    std::memcpy(f.map + f.tail + frame_size, record.data(), record.size());
+    f.copied = f.tail + frame_size + record.size();
+  }
   const uint64_t need = frame_size + record.size();
   f.tail += need;
   f.reserved -= need;
+  if (mode_ == sync_mode::always) {
+    // This thread writes lately.
+    const uint32_t me = thread_token();
+    const int64_t now = now_ns();
+    recent_writer* slot = &recent_[0];
+    for (recent_writer& r : recent_) {
+      if (r.token == me) {
+        slot = &r;
+        break;
+      }
+      if (r.ns < slot->ns) slot = &r;
+    }
+    *slot = {me, now};
+    ++unsynced_;
+    if (gathering_ && unsynced_ >= active_writers(now)) gathered_.notify_one();
+  }
   return {f.seq, f.tail};
 }
 
-// Syncs f for every record appended so far, or waits for the sync that is
-// running. REQUIRES l to hold m_.
-bool journal::sync(file& f, std::unique_lock<std::mutex>& l) {
-  if (f.syncing) {
-    synced_.wait(l, [&] { return !f.syncing; });
-    return !failed_;
+// The threads that appended in the last 2 ms.
+uint32_t journal::active_writers(int64_t now) const noexcept {
+  uint32_t n = 0;
+  for (const recent_writer& r : recent_) n += r.token != 0 && now - r.ns < 2'000'000 ? 1 : 0;
+  return n;
+}
+
+// Waits, at most a third of a millisecond, until the records waiting for a
+// sync are as many as the threads that write lately (a lone writer never
+// waits). REQUIRES l to hold m_.
+void journal::gather(std::unique_lock<std::mutex>& l) {
+  const auto enough = [&] { return unsynced_ >= active_writers(now_ns()); };
+  if (enough()) return;
+  gathering_ = true;
+  gathered_.wait_for(l, std::chrono::microseconds(300), enough);
+  gathering_ = false;
+
+}
+
+// Makes f synced up to `end`: leads a sync of every record appended so far
+// when none runs, otherwise waits for the one running, until `end` is
+// synced or the journal failed. Waiters look at what is synced, not only
+// at whether a sync runs: a sync that took their records may be followed
+// at once by another one. REQUIRES l to hold m_.
+bool journal::sync(file& f, uint64_t end, std::unique_lock<std::mutex>& l) {
+  while (f.synced < end && !failed_) {
+    if (f.syncing) {
+      synced_.wait(l, [&] { return f.synced >= end || !f.syncing || failed_; });
+      continue;
+    }
+    f.syncing = true;
+    if (mode_ == sync_mode::always) gather(l);
+    const uint64_t target = f.tail, at = f.copied;
+    unsynced_ = 0;
+    std::string records;
+    records.swap(f.pending);
+    l.unlock();
+    std::memcpy(f.map + at, records.data(), records.size());
+    const bool ok = io.fdatasync(f.fd) == 0;
+    l.lock();
+    f.syncing = false;
+    f.copied = at + records.size();
+    if (f.pending.empty()) {
+      records.clear();
+      f.pending.swap(records);  // its room serves again
+    }
+    if (ok) {
+      if (target > f.synced) f.synced = target;
+      f.note_synced();
+    } else {
+      failed_ = true;
+    }
+    synced_.notify_all();
   }
-  f.syncing = true;
-  const uint64_t target = f.tail;
-  l.unlock();
-  const bool ok = io.fdatasync(f.fd) == 0;
-  l.lock();
-  f.syncing = false;
-  if (ok) {
-    if (target > f.synced) f.synced = target;
-    f.note_synced();
-  } else {
-    failed_ = true;
-  }
-  synced_.notify_all();
-  return ok;
+  return !failed_;
 }
 
 bool journal::settle(ticket t) {
-  if (mode_ == sync_mode::none) return true;
   std::unique_lock l(m_);
+  if (mode_ == sync_mode::none) return true;
   file* f = file_of(t.file);
   // A file that is gone was superseded by a checkpoint on disk.
   if (!f) return true;
   if (mode_ == sync_mode::batch) {
-    const int64_t now = now_ns();
+    const int64_t now = now_ns(CLOCK_MONOTONIC_COARSE);
     if (now < next_batch_sync_ns_ || f->syncing) return true;
     next_batch_sync_ns_ = now + batch_interval_ns;
-    return sync(*f, l) || journal_failure("sync");
   }
-  while (f->synced < t.end) {
-    if (failed_) return journal_failure("sync");
-    if (!sync(*f, l)) return journal_failure("sync");
-  }
-  return true;
+  return sync(*f, t.end, l) || journal_failure("sync");
 }
 
 bool journal::sync_all() {
   std::unique_lock l(m_);
   for (file* f : {prev_.get(), cur_.get()}) {
     if (!f) continue;
-    while (f->synced < f->tail || f->syncing) {
-      if (!sync(*f, l)) return journal_failure("sync");
-    }
+    if (!sync(*f, f->tail, l)) return journal_failure("sync");
+    synced_.wait(l, [&] { return !f->syncing; });
     // The mark itself, on disk too.
     if (io.fdatasync(f->fd) != 0) return journal_failure("sync");
   }

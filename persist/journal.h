@@ -73,12 +73,26 @@ class journal final : public change_log {
   file* file_for(uint64_t epoch) noexcept;
   file* file_of(uint64_t seq) noexcept;
   bool grow(file& f, uint64_t need);
-  bool sync(file& f, std::unique_lock<std::mutex>& l);
+  bool sync(file& f, uint64_t end, std::unique_lock<std::mutex>& l);
+  void gather(std::unique_lock<std::mutex>& l);
 
   int dir_fd_;
   sync_mode mode_;
   mutable std::mutex m_;
   std::condition_variable synced_;
+  // Group commit (sync always): the threads that appended lately (a token
+  // and a time each), and the records appended since the last sync began.
+  // A sync leader waits a moment until there is a record from each of
+  // those threads, so that one sync takes them all instead of one each.
+  struct recent_writer {
+    uint32_t token = 0;
+    int64_t ns = 0;
+  };
+  recent_writer recent_[8];
+  uint32_t unsynced_ = 0;
+  bool gathering_ = false;
+  std::condition_variable gathered_;
+  uint32_t active_writers(int64_t now) const noexcept;
   std::unique_ptr<file> cur_, prev_;
   uint64_t from_epoch_ = 0;  // cur_ takes epochs from here on while prev_ lives
   bool failed_ = false;
