@@ -19,7 +19,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <new>
 #include <string>
 #include <string_view>
@@ -106,6 +108,28 @@ class temp_file {
  private:
   std::string path_;
 };
+
+// Removes the temporary files that killed dumps left in dir: the names
+// ".vxdb.PID.HHHHHHHHHHHHHHHH" whose process is gone.
+void remove_leftovers(const std::string& dir) {
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string_view name = e->d_name;
+    if (!name.starts_with(".vxdb.")) continue;
+    const size_t dot = name.find('.', 6);
+    if (dot == std::string_view::npos || name.size() != dot + 17) continue;
+    long pid = 0;
+    for (size_t i = 6; i < dot; ++i) {
+      if (name[i] < '0' || name[i] > '9' || pid > 1'000'000'000) pid = -1;
+      if (pid < 0) break;
+      pid = pid * 10 + (name[i] - '0');
+    }
+    if (pid <= 0 || (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)) continue;
+    ::unlinkat(::dirfd(d), e->d_name, 0);
+  }
+  ::closedir(d);
+}
 
 enum class link_result { done, exists, failed };
 
@@ -197,6 +221,7 @@ bool write_dump(const store& s, const char* line, int64_t len) {
     return fail(failure::file_exists);
   }
   const std::string dir = dir_of(path);
+  remove_leftovers(dir);
   temp_file tmp;
   fd_closer fd(tmp.create(dir));
   if (fd.get() < 0) return fail(failure::file_create);

@@ -4,6 +4,7 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -305,6 +306,21 @@ TEST_F(DumpTest, WriteErrorLeavesNoFile) {
   EXPECT_TRUE(dir.entries().empty()) << "the temporary file is removed";
   // Once writes succeed again the same name can be used.
   EXPECT_TRUE(run(s, "b " + p));
+}
+
+// What a killed dump leaves (a temporary file of a process that is gone)
+// the next dump into the directory removes; a live process's it leaves.
+TEST_F(DumpTest, NextDumpRemovesWhatKilledDumpsLeft) {
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ::waitpid(gone, nullptr, 0);
+  const std::string dead = ".vxdb." + std::to_string(gone) + ".0123456789abcdef";
+  const std::string live = ".vxdb." + std::to_string(::getpid()) + ".0123456789abcdef";
+  for (const std::string& n : {dead, live, std::string(".vxdb.12x.0123456789abcdef")}) write_file(dir.file(n), "partial");
+  must(s, "b " + dir.file("next.vxdb"));
+  EXPECT_FALSE(exists(dir.file(dead)));
+  EXPECT_TRUE(exists(dir.file(live)));
+  EXPECT_TRUE(exists(dir.file(".vxdb.12x.0123456789abcdef")));  // not such a name
 }
 
 }  // namespace
