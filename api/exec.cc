@@ -22,19 +22,6 @@ namespace {
 using shared = read_guard;
 using exclusive = std::unique_lock<rw_lock>;
 
-// get, set, insert and delete: the words are split before the store lock
-// is taken; the container is resolved, the literals read and the command
-// run under it.
-bool element(store& s, element_cmd cmd, const char* line, int64_t len, datas* out) {
-  token t[max_tokens];
-  const int n = split_tokens(line, len, t);
-  shared l(s.lock);
-  element_command ec;
-  if (!parse_element(s, cmd, t, n, &ec)) return false;
-  arg_values v;
-  return read_literals(ec, v) && run_element(ec, v, out);
-}
-
 // f() under the store lock, shared or exclusive.
 template <class F>
 bool under_shared(store& s, F&& f) {
@@ -53,10 +40,13 @@ bool exec_cmd(store& s, const char* line, int64_t len, datas* out) {
   clear_failure();
   if (!line || len == 0) return fail(failure::empty_line);
   switch (line[0]) {
-    case 'g': return element(s, element_cmd::get, line, len, out);
-    case 's': return element(s, element_cmd::set, line, len, out);
-    case 'i': return element(s, element_cmd::insert, line, len, out);
-    case 'd': return element(s, element_cmd::del, line, len, out);
+    // get, set, insert and delete: the words are split before the store
+    // lock is taken; the container is resolved, the literals read and the
+    // command run under it.
+    case 'g': return exec_element(s, element_cmd::get, line, len, out);
+    case 's': return exec_element(s, element_cmd::set, line, len, out);
+    case 'i': return exec_element(s, element_cmd::insert, line, len, out);
+    case 'd': return exec_element(s, element_cmd::del, line, len, out);
     case 'k': return under_shared(s, [&] { return describe_cmd(s, line, len, out); });
     case 'e':
       return under_exclusive(s, [&] { return s.log() ? journaled_erase(s, line, len, out) : erase_cmd(s, line, len, out); });

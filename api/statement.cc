@@ -180,7 +180,7 @@ const datas* statement::run() {
   ab_adt* c = s_.at(cmd_.vkey);
   if (!c || c->serial() != serial_) return fail(failure::stale_statement), nullptr;
   cmd_.c = c;
-  if (!run_element(cmd_, values_, &answer_)) return nullptr;
+  if (!run_element(cmd_, values_, &answer_, false)) return nullptr;
   return &answer_;
 }
 

@@ -93,31 +93,9 @@ bool store::move_to_front(uint64_t v) noexcept {
   return true;
 }
 
-void store::repoint_separators(std::string_view gone) noexcept {
-  const bt_shape& sh = names_shape;
-  for (bt_node* x = names_.root(); x && !x->leaf;) {
-    auto* in = static_cast<bt_inner*>(x);
-    auto* seps = reinterpret_cast<std::string_view*>(bt_seps(in, sh.inner_seps));
-    bt_node** kids = bt_kids(in, sh.inner_kids);
-    const uint32_t i = bt_bound<std::string_view, false>(seps, in->n, gone);
-    if (i < in->n && seps[i] == gone) {
-      // The smallest name right of it is still a valid separator.
-      bt_node* y = kids[i + 1];
-      while (!y->leaf) y = bt_kids(static_cast<bt_inner*>(y), sh.inner_kids)[0];
-      seps[i] = *bt_leaf_key<std::string_view>(static_cast<bt_leaf*>(y), 0);
-    }
-    x = kids[i];
-  }
-}
-
 uint64_t store::add(std::unique_ptr<ab_adt> c) {
   const uint32_t v = head_;
-  if (!c->name().empty()) {
-    const std::string_view name = c->name().view();
-    bt_path p;
-    bt_seek<std::string_view, false, false>(names_, names_shape, name, &p);
-    names_.insert(names_shape, p, &name, &v);  // may throw: nothing changed yet
-  }
+  if (!c->name().empty()) names_.insert(c->name().view(), v);  // may throw: nothing changed yet
   unlink_free(v);
   slots_[v] = c.release();
   return v;
@@ -127,17 +105,7 @@ std::unique_ptr<ab_adt> store::remove(uint64_t v) noexcept {
   ab_adt* c = at(v);
   if (!c) return nullptr;
   slots_[v] = nullptr;
-  if (!c->name().empty()) {
-    const std::string_view name = c->name().view();
-    bt_path p;
-    bt_seek<std::string_view, false, true>(names_, names_shape, name, &p);
-    const bt_pos q = bt_at(p);
-    if (!q.end() && *bt_leaf_key<std::string_view>(q.leaf, q.i) == name) {
-      if (q.leaf != p.leaf) names_.seek_rank(names_shape, p.rank, &p);
-      names_.erase(names_shape, p);
-      repoint_separators(name);
-    }
-  }
+  if (!c->name().empty()) names_.erase(c->name().view());
   push_free_front(static_cast<uint32_t>(v));
   return std::unique_ptr<ab_adt>(c);
 }
@@ -182,7 +150,7 @@ void store::reset_free_list() noexcept {
 }
 
 void store::clear() noexcept {
-  names_.clear(names_shape);
+  names_.clear();
   uint64_t left = container_count();
   for (uint64_t v = 0; v < slot_count && left > 0; ++v) {
     if (ab_adt* c = slots_[v]) {
@@ -195,11 +163,9 @@ void store::clear() noexcept {
 }
 
 bool store::find_name(std::string_view name, uint64_t* v) const noexcept {
-  bt_path p;
-  bt_seek<std::string_view, false, false>(names_, names_shape, name, &p);
-  const bt_pos q = bt_at(p);
-  if (q.end() || *bt_leaf_key<std::string_view>(q.leaf, q.i) != name) return false;
-  *v = reinterpret_cast<const uint32_t*>(bt_vals(q.leaf, names_shape))[q.i];
+  uint32_t found;
+  if (!names_.find(name, &found)) return false;
+  *v = found;
   return true;
 }
 

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "containers/btree.h"
+#include "catalog/name_index.h"
 #include "containers/container.h"
 #include "containers/rw_lock.h"
 #include "lang/tokenizer.h"
@@ -112,11 +112,6 @@ class store {
   void push_free_front(uint32_t v) noexcept;
   void reset_free_list() noexcept;
 
-  // The name directory: a B+tree of views of the containers' own names,
-  // each with its vkey. Separators are views too, so a name that goes is
-  // first replaced in any separator that shows it (repoint_separators).
-  static constexpr const bt_shape& names_shape = bt_shape_v<std::string_view, uint32_t>;
-  void repoint_separators(std::string_view gone) noexcept;
 
   ab_adt** slots_ = nullptr;        // slot_count entries
   uint32_t* next_delta_ = nullptr;  // slot_count entries
@@ -124,8 +119,8 @@ class store {
   uint32_t head_ = 0;
   uint32_t tail_ = slot_count - 1;
   uint64_t free_count_ = slot_count;
-  // Name -> vkey.
-  bt_tree names_;
+  // Name -> vkey, views of the containers' own names.
+  name_index names_;
   change_log* log_ = nullptr;
 };
 

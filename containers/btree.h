@@ -135,14 +135,6 @@ class bt_tree {
   void erase(const bt_shape& s, bt_path& p) noexcept;
   // Destroys every element and frees every node.
   void clear(const bt_shape& s) noexcept;
-  // Exchanges the contents of two trees of one shape.
-  void swap(bt_tree& o) noexcept {
-    std::swap(root_, o.root_);
-    std::swap(head_, o.head_);
-    std::swap(tail_, o.tail_);
-    std::swap(size_, o.size_);
-    std::swap(height_, o.height_);
-  }
 
   // The path to the element of rank r, or to the end when r >= size.
   void seek_rank(const bt_shape& s, uint64_t r, bt_path* p) const noexcept;

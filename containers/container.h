@@ -92,7 +92,10 @@ class ab_adt {
   // last snapshot epoch it was handled for (containers/hold.h).
   rw_lock& lock() const noexcept { return lock_; }
   std::atomic<uint32_t>& holder() const noexcept { return holder_; }
-  bool held_here() const noexcept { return holder_.load(std::memory_order_relaxed) == thread_token(); }
+  bool held_here() const noexcept {
+    const uint32_t h = holder_.load(std::memory_order_relaxed);
+    return h != 0 && h == thread_token();  // mostly nobody holds it: no thread-local read then
+  }
   std::atomic<uint64_t>& snapshot_epoch() const noexcept { return snapshot_epoch_; }
 
   kind kind_id() const noexcept { return kind_; }

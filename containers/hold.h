@@ -73,6 +73,19 @@ inline uint64_t take_exclusive(const ab_adt& c, const uint64_t* e = nullptr) {
   }
 }
 
+// Settles the running snapshot (epoch e) for c, whose lock the calling
+// thread holds, marking c held meanwhile.
+inline void take_exclusive_settled(const ab_adt& c, uint64_t e) {
+  c.holder().store(thread_token(), std::memory_order_relaxed);
+  try {
+    settle_snapshot(c, e);
+  } catch (...) {
+    c.holder().store(0, std::memory_order_relaxed);
+    throw;
+  }
+  c.holder().store(0, std::memory_order_relaxed);
+}
+
 // An exclusive hold over several operations. epoch() is the snapshot
 // epoch it saw (0: none), which is the snapshot its changes are not part
 // of. REQUIRES the calling thread not to hold c yet.
@@ -110,14 +123,25 @@ class read_lock {
 
 // The lock of a changing operation: exclusive (settling the running
 // snapshot first), unless the calling thread holds the container, in which
-// case the hold has settled it.
+// case the hold has settled it. It marks the container held only while it
+// hands it to a snapshot (whose copy reads it through operations).
 class write_lock {
  public:
   explicit write_lock(const ab_adt& c) : c_(c.held_here() ? nullptr : &c) {
-    if (c_) take_exclusive(*c_);
+    if (!c_) return;
+    c.lock().lock();
+    const uint64_t e = running_snapshot.load(std::memory_order_acquire);
+    if (e != 0 && e > c.snapshot_epoch().load(std::memory_order_relaxed)) [[unlikely]] {
+      try {
+        take_exclusive_settled(c, e);
+      } catch (...) {
+        c.lock().unlock();
+        throw;
+      }
+    }
   }
   ~write_lock() {
-    if (c_) release_exclusive(*c_);
+    if (c_) c_->lock().unlock();
   }
   write_lock(const write_lock&) = delete;
   write_lock& operator=(const write_lock&) = delete;

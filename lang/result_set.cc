@@ -73,11 +73,6 @@ alignas(8) const unsigned char no_values[8] = {};
 
 }  // namespace
 
-datas_col::~datas_col() {
-  delete[] made_.load(std::memory_order_relaxed);
-  ::operator delete(packed_);
-}
-
 const void* datas_col::values(uint64_t* n) const noexcept {
   if (!is_number()) return nullptr;
   if (packed_) {
@@ -89,11 +84,8 @@ const void* datas_col::values(uint64_t* n) const noexcept {
   return cells_.empty() ? static_cast<const void*>(no_values) : cells_[0].value;
 }
 
-void datas_col::append_numbers(const void* p, uint64_t n, uint32_t width) {
-  if (!packed_ && cells_.size() + n <= 1) {
-    if (n == 1) std::memcpy(cells_.emplace_back().value, p, width);
-    return;
-  }
+void datas_col::append_packed(const void* p, uint64_t n, uint32_t width) {
+  if (n == 0) return;
   const uint64_t have = rows();
   if (!packed_ || (have + n) * width > packed_cap_) {
     if (have + n > (uint64_t{1} << 58) / width) throw std::bad_alloc();

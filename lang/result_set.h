@@ -52,8 +52,8 @@ class inline_vec {
   void reserve(uint64_t n) {
     if (n > capacity()) grow(n);
   }
-  T& emplace_back() {
-    if (size_ == capacity()) grow(capacity() * 2);
+  [[gnu::always_inline]] T& emplace_back() {
+    if (size_ == capacity()) [[unlikely]] grow(capacity() * 2);
     T* p = ::new (data() + size_) T();
     ++size_;
     return *p;
@@ -69,7 +69,7 @@ class inline_vec {
 
  private:
   uint64_t capacity() const noexcept { return cap_; }
-  void grow(uint64_t n) {
+  [[gnu::noinline]] void grow(uint64_t n) {
     if (n > (uint64_t{1} << 58) / sizeof(T)) throw std::bad_alloc();
     T* fresh = static_cast<T*>(::operator new(n * sizeof(T)));
     T* d = data();
@@ -131,7 +131,10 @@ struct datas_col {
         packed_(std::exchange(o.packed_, nullptr)), rows_(std::exchange(o.rows_, 0)),
         packed_cap_(std::exchange(o.packed_cap_, 0)),
         made_(o.made_.exchange(nullptr, std::memory_order_relaxed)) {}
-  ~datas_col();
+  ~datas_col() {
+    if (datas_cell* m = made_.load(std::memory_order_relaxed)) delete[] m;
+    if (packed_) ::operator delete(packed_);
+  }
 
   nosql_db::xstring name;
   nosql_db::type_desc desc = nosql_db::no_type_desc;
@@ -152,12 +155,19 @@ struct datas_col {
   // Building (one thread, before the column is handed out).
   datas_cell& append_cell() { return cells_.emplace_back(); }
   // Appends n numbers of `width` bytes each; REQUIRES a number column.
-  void append_numbers(const void* p, uint64_t n, uint32_t width);
+  void append_numbers(const void* p, uint64_t n, uint32_t width) {
+    if (!packed_ && cells_.empty() && n == 1) {
+      std::memcpy(cells_.emplace_back().value, p, width);  // one number: its cell
+      return;
+    }
+    append_packed(p, n, width);
+  }
   // Capacity for n more cells of a column of cells.
   void reserve_cells(uint64_t n) { cells_.reserve(cells_.size() + n); }
 
  private:
   bool is_number() const noexcept { return desc.cls <= 1; }
+  void append_packed(const void* p, uint64_t n, uint32_t width);
   datas_cell* make_cells() const noexcept;
 
   nosql_db::inline_vec<datas_cell> cells_;

@@ -11,7 +11,9 @@
 // the rest; both then call run_element. There is no other way in.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <string_view>
 
 #include "catalog/store.h"
@@ -40,7 +42,86 @@ struct row_sig {
   uint8_t n = 0;
   arg_sig args[3]{};
 };
-row_sig signature(element_cmd cmd, word row) noexcept;
+namespace signatures {
+
+constexpr arg_sig key_a{slot_a, arg_role::key}, key_b{slot_b, arg_role::key}, count_a{slot_a, arg_role::count},
+    count_b{slot_b, arg_role::count}, key_v{slot_v, arg_role::key}, value_v{slot_v, arg_role::value};
+
+using sig_table = std::array<row_sig, word_count>;
+
+consteval row_sig sig(std::initializer_list<arg_sig> args) {
+  row_sig r{};
+  for (const arg_sig& a : args) r.args[r.n++] = a;
+  return r;
+}
+
+constexpr word one_key_words[] = {word::equal, word::gt, word::ge, word::lt, word::le};
+constexpr word range_words[] = {word::le_ge, word::le_gt, word::lt_ge, word::lt_gt};
+constexpr word count_words[] = {word::first_n, word::last_n, word::min_n, word::max_n, word::nth};
+
+consteval sig_table make_get() {
+  sig_table t{};
+  for (word w : one_key_words) t[int(w)] = sig({key_a});
+  for (word w : {word::contain, word::ucontain, word::index, word::pos, word::rank, word::value})
+    t[int(w)] = sig({key_a});
+  for (word w : count_words) t[int(w)] = sig({count_a});
+  for (word w : {word::pos_n, word::pos_p, word::val}) t[int(w)] = sig({count_a});
+  for (word w : range_words) t[int(w)] = sig({key_a, key_b});
+  t[int(word::range)] = sig({count_a, count_b});
+  return t;
+}
+
+// The set command reads its new value first (a bad one fails every word,
+// unknown words included), except for `value`, whose key comes first.
+consteval sig_table make_set() {
+  sig_table t{};
+  for (row_sig& r : t) r = sig({key_v});
+  for (word w : one_key_words) t[int(w)] = sig({key_v, key_a});
+  for (word w : range_words) t[int(w)] = sig({key_v, key_a, key_b});
+  for (word w : count_words) t[int(w)] = sig({key_v, count_a});
+  t[int(word::val)] = sig({key_v, count_a});
+  t[int(word::range)] = sig({key_v, count_a, count_b});
+  t[int(word::value)] = sig({key_a, value_v});
+  return t;
+}
+
+consteval sig_table make_delete() {
+  sig_table t{};
+  for (word w : one_key_words) t[int(w)] = sig({key_a});
+  for (word w : range_words) t[int(w)] = sig({key_a, key_b});
+  for (word w : count_words) t[int(w)] = sig({count_a});
+  t[int(word::pos)] = sig({count_a});
+  t[int(word::range)] = sig({count_a, count_b});
+  return t;
+}
+
+// Insert: `where` is in place A, `what` in the value place.
+consteval sig_table make_insert() {
+  sig_table t{};
+  t[int(word::key)] = sig({key_a, value_v});
+  t[int(word::key_default)] = sig({key_v});
+  t[int(word::nth)] = sig({key_v, count_a});
+  t[int(word::first)] = sig({key_v});
+  t[int(word::last)] = sig({key_v});
+  t[int(word::val)] = sig({count_a, key_v});
+  return t;
+}
+
+// By family, in element_cmd's order.
+constexpr sig_table sigs[4] = {make_get(), make_insert(), make_set(), make_delete()};
+static_assert(static_cast<int>(element_cmd::get) == 0 && static_cast<int>(element_cmd::insert) == 1 &&
+              static_cast<int>(element_cmd::set) == 2 && static_cast<int>(element_cmd::del) == 3);
+
+}  // namespace signatures
+
+inline const row_sig& signature(element_cmd cmd, word row) noexcept {
+  return signatures::sigs[static_cast<size_t>(cmd) & 3][static_cast<size_t>(row)];
+}
+
+// The type an argument of role r takes in container c.
+inline scalar role_type(const ab_adt& c, arg_role r) noexcept {
+  return r == arg_role::key ? c.key_type() : r == arg_role::value ? c.value_type() : scalar::u64;
+}
 
 struct element_command {
   const store* st = nullptr;  // where the container is
@@ -59,24 +140,43 @@ struct element_command {
 // insert) a word that matches no row. REQUIRES the store lock.
 bool parse_element(const store& s, element_cmd cmd, const token (&t)[max_tokens], int n, element_command* out);
 
-// The type an argument of role r takes in container c.
-scalar role_type(const ab_adt& c, arg_role r) noexcept;
-
 using arg_values = value_box[arg_slots];
 
 // Reads the literal words that the row's signature names, in order; false
 // (reason recorded) at the first that does not read as its type.
 bool read_literals(const element_command& cmd, arg_values& v);
+// The same where the key type K is known.
+template <class K>
+[[gnu::always_inline]] inline bool read_literals_as(const element_command& cmd, arg_values& v) {
+  const row_sig& sig = signature(cmd.cmd, cmd.row);
+  if (sig.n == 0) return true;
+  for (uint8_t i = 0; i < sig.n; ++i) {
+    const arg_sig a = sig.args[i];
+    value_box& b = v[a.slot];
+    const std::string_view t = cmd.text[a.slot];
+    const bool ok = a.role == arg_role::key     ? b.parse_as<K>(t)
+                    : a.role == arg_role::count ? b.parse_as<uint64_t>(t)
+                                                : b.parse(cmd.c->value_type(), t);
+    if (!ok) return false;
+  }
+  return true;
+}
 
 // Runs the command with its argument values, appending the answer to out;
-// a change is journaled when the store has a journal (ops/record.h).
-// REQUIRES the store lock (shared); the container's lock is taken inside.
-bool run_element(const element_command& cmd, const arg_values& v, datas* out);
+// with `literals`, reads them from the command's words first. A change is
+// journaled when the store has a journal (ops/record.h). REQUIRES the store
+// lock (shared); the container's lock is taken inside.
+bool run_element(const element_command& cmd, arg_values& v, datas* out, bool literals);
 
-// The typed halves, one per family (get.cc, set.cc, insert.cc, delete.cc).
-bool run_get(const ab_adt& c, word row, const arg_values& v, datas* out);
-bool run_set(ab_adt& c, word row, const arg_values& v);
-bool run_insert(ab_adt& c, word row, const arg_values& v);
-bool run_delete(ab_adt& c, word row, const arg_values& v);
+// The whole of an element command line through exec: split, resolve, read
+// the literals, run. Takes the store lock (shared).
+bool exec_element(store& s, element_cmd cmd, const char* line, int64_t len, datas* out);
+
+// The typed halves, one per family (get.cc, set.cc, insert.cc, delete.cc),
+// each reading the literals first when asked to.
+bool run_get(const element_command& cmd, arg_values& v, datas* out, bool literals);
+bool run_set(const element_command& cmd, arg_values& v, bool literals);
+bool run_insert(const element_command& cmd, arg_values& v, bool literals);
+bool run_delete(const element_command& cmd, arg_values& v, bool literals);
 
 }  // namespace nosql_db

@@ -8,7 +8,9 @@ namespace nosql_db {
 namespace {
 
 template <class K>
-bool delete_typed(adt<K>& c, word row, const arg_values& v) {
+bool delete_typed(adt<K>& c, const element_command& cmd, arg_values& v, bool literals) {
+  if (literals && !read_literals_as<K>(cmd, v)) return false;
+  const word row = cmd.row;
   auto key = [&](uint8_t slot) -> decltype(auto) { return v[slot].get<K>(); };
   const uint64_t n = v[slot_a].get<uint64_t>();
   // The operation's answer; a refusal records why.
@@ -41,8 +43,8 @@ bool delete_typed(adt<K>& c, word row, const arg_values& v) {
 
 }  // namespace
 
-bool run_delete(ab_adt& c, word row, const arg_values& v) {
-  return with_adt(c, [&](auto& typed) { return delete_typed(typed, row, v); });
+bool run_delete(const element_command& cmd, arg_values& v, bool literals) {
+  return with_adt(*cmd.c, [&](auto& typed) { return delete_typed(typed, cmd, v, literals); });
 }
 
 bool erase_cmd(store& s, const char* line, int64_t len, datas* out) {

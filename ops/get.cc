@@ -103,7 +103,9 @@ bool is_list_row(word w) noexcept {
 }
 
 template <class K>
-bool get_typed(const adt<K>& c, word w, const arg_values& v, datas* out) {
+bool get_typed(const adt<K>& c, const element_command& cmd, arg_values& v, datas* out, bool literals) {
+  if (literals && !read_literals_as<K>(cmd, v)) return false;
+  const word w = cmd.row;
   answer<K> ans(c, out);
   if (is_list_row(w)) return get_list(c, w, v, ans);
   if (w == word::contain || w == word::ucontain) {
@@ -127,8 +129,9 @@ bool get_typed(const adt<K>& c, word w, const arg_values& v, datas* out) {
 
 }  // namespace
 
-bool run_get(const ab_adt& c, word row, const arg_values& v, datas* out) {
-  return with_adt(c, [&](const auto& typed) { return get_typed(typed, row, v, out); });
+bool run_get(const element_command& cmd, arg_values& v, datas* out, bool literals) {
+  return with_adt(static_cast<const ab_adt&>(*cmd.c),
+                  [&](const auto& typed) { return get_typed(typed, cmd, v, out, literals); });
 }
 
 }  // namespace nosql_db

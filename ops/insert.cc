@@ -7,7 +7,9 @@ namespace nosql_db {
 namespace {
 
 template <class K>
-bool insert_typed(adt<K>& c, word row, const arg_values& v) {
+bool insert_typed(adt<K>& c, const element_command& cmd, arg_values& v, bool literals) {
+  if (literals && !read_literals_as<K>(cmd, v)) return false;
+  const word row = cmd.row;
   if (row == word::key) {
     decltype(auto) key = v[slot_a].get<K>();
     return c.ins_key(key, v[slot_v].ref()) || key_insert_refused(c, key);
@@ -31,8 +33,8 @@ bool insert_typed(adt<K>& c, word row, const arg_values& v) {
 
 }  // namespace
 
-bool run_insert(ab_adt& c, word row, const arg_values& v) {
-  return with_adt(c, [&](auto& typed) { return insert_typed(typed, row, v); });
+bool run_insert(const element_command& cmd, arg_values& v, bool literals) {
+  return with_adt(*cmd.c, [&](auto& typed) { return insert_typed(typed, cmd, v, literals); });
 }
 
 }  // namespace nosql_db

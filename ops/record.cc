@@ -132,7 +132,7 @@ bool replay_record(store& s, std::string_view record) {
   return damaged("record of no known type");
 }
 
-bool journaled_change(change_log& log, const element_command& cmd, const arg_values& v) {
+bool journaled_change(change_log& log, const element_command& cmd, arg_values& v) {
   thread_local std::string record;
   record.clear();
   encode_change(&record, cmd, v);

@@ -40,9 +40,10 @@ bool replay_record(store& s, std::string_view record);
 // gives the room back when the change failed), lets go, then settles the
 // record as the sync mode wants. A change that cannot be journaled is not
 // made. REQUIRES the store lock (shared).
-bool journaled_change(change_log& log, const element_command& cmd, const arg_values& v);
+bool journaled_change(change_log& log, const element_command& cmd, arg_values& v);
 
-// Runs an element change (set, insert, delete) without journaling it.
-bool apply_change(const element_command& cmd, const arg_values& v);
+// Runs an element change (set, insert, delete) with the values in v,
+// without journaling it.
+bool apply_change(const element_command& cmd, arg_values& v);
 
 }  // namespace nosql_db

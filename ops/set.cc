@@ -7,7 +7,9 @@ namespace nosql_db {
 namespace {
 
 template <class K>
-bool set_typed(adt<K>& c, word row, const arg_values& v) {
+bool set_typed(adt<K>& c, const element_command& cmd, arg_values& v, bool literals) {
+  if (literals && !read_literals_as<K>(cmd, v)) return false;
+  const word row = cmd.row;
   if (row == word::value)
     return c.set_value(v[slot_a].get<K>(), v[slot_v].ref()) || refused(c, element_cmd::set, row);
   decltype(auto) x = v[slot_v].get<K>();
@@ -43,8 +45,8 @@ bool set_typed(adt<K>& c, word row, const arg_values& v) {
 
 }  // namespace
 
-bool run_set(ab_adt& c, word row, const arg_values& v) {
-  return with_adt(c, [&](auto& typed) { return set_typed(typed, row, v); });
+bool run_set(const element_command& cmd, arg_values& v, bool literals) {
+  return with_adt(*cmd.c, [&](auto& typed) { return set_typed(typed, cmd, v, literals); });
 }
 
 }  // namespace nosql_db

@@ -35,22 +35,14 @@ thread_lists& make_thread_lists() {
 }
 
 bool value_box::parse(scalar t, std::string_view tok) {
-  type_ = t;
-  return visit_scalar(t, false, [&]<class T>(type_tag<T>) -> bool {
-    if constexpr (std::is_same_v<T, xstring>) {
-      return read_arg(tok, &str_);
-    } else {
-      static_assert(sizeof(T) <= sizeof raw_ && std::is_trivially_copyable_v<T>);
-      return read_arg(tok, new (raw_) T());
-    }
-  });
+  drop_string();
+  return visit_scalar(t, false, [&]<class T>(type_tag<T>) -> bool { return parse_as<T>(tok); });
 }
 
 void value_box::set_default(scalar t) {
-  type_ = t;
   visit_scalar(t, 0, [&]<class T>(type_tag<T>) {
-    if constexpr (std::is_same_v<T, xstring>) str_.clear();
-    else new (raw_) T(default_value<T>());
+    if constexpr (std::is_same_v<T, xstring>) make_string().clear();
+    else set(default_value<T>());
     return 0;
   });
 }

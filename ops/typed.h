@@ -37,12 +37,29 @@ bool read_arg(std::string_view tok, T* out) {
 // One value of any scalar type.
 class value_box {
  public:
+  value_box() noexcept = default;
+  value_box(const value_box&) = delete;
+  value_box& operator=(const value_box&) = delete;
+  ~value_box() {
+    if (type_ == scalar::string) str().~xstring();
+  }
+
   // Reads tok with the literal parser of type t; false, with the reason
   // recorded, when it rejects.
   bool parse(scalar t, std::string_view tok);
+  template <class T>
+  bool parse_as(std::string_view tok) {
+    if constexpr (std::is_same_v<T, xstring>) {
+      return read_arg(tok, &make_string());
+    } else {
+      drop_string();
+      type_ = scalar_traits<T>::id;
+      return read_arg(tok, ::new (raw_) T());
+    }
+  }
   // Holds the default value of type t.
   void set_default(scalar t);
-  value_ref ref() const noexcept { return {type_, type_ == scalar::string ? static_cast<const void*>(&str_) : raw_}; }
+  value_ref ref() const noexcept { return {type_, raw_}; }
   scalar type() const noexcept { return type_; }
 
   // The value as T: a copy of the bytes for the fixed-width types (any
@@ -51,7 +68,9 @@ class value_box {
   template <class T>
   decltype(auto) get() const noexcept {
     if constexpr (std::is_same_v<T, xstring>) {
-      return static_cast<const xstring&>(str_);
+      // A place the row does not read holds no string: an empty one then.
+      static const xstring none;
+      return type_ == scalar::string ? static_cast<const xstring&>(str()) : none;
     } else {
       static_assert(sizeof(T) <= sizeof raw_ && std::is_trivially_copyable_v<T>);
       T v;
@@ -63,22 +82,35 @@ class value_box {
   template <class T>
   void set(const T& v) {
     if constexpr (std::is_same_v<T, xstring>) {
-      str_ = v;
+      make_string().assign(v.data(), v.size());
     } else {
       static_assert(sizeof(T) <= sizeof raw_ && std::is_trivially_copyable_v<T>);
+      drop_string();
       ::new (raw_) T(v);
+      type_ = scalar_traits<T>::id;
     }
-    type_ = scalar_traits<T>::id;
   }
-  void set_text(std::string_view t) {
-    str_.assign(t.data(), t.size());
-    type_ = scalar::string;
-  }
+  void set_text(std::string_view t) { make_string().assign(t.data(), t.size()); }
 
  private:
+  // An empty string, made in raw_ unless there is one already.
+  xstring& make_string() noexcept {
+    if (type_ != scalar::string) {
+      ::new (raw_) xstring();
+      type_ = scalar::string;
+    }
+    return str();
+  }
+  void drop_string() noexcept {
+    if (type_ == scalar::string) str().~xstring();
+    type_ = scalar::none;
+  }
+  xstring& str() noexcept { return *std::launder(reinterpret_cast<xstring*>(raw_)); }
+  const xstring& str() const noexcept { return *std::launder(reinterpret_cast<const xstring*>(raw_)); }
+
   scalar type_ = scalar::none;
-  alignas(8) unsigned char raw_[16] = {};
-  xstring str_;
+  // The value: a fixed-width one's bytes, or a string object.
+  alignas(8) unsigned char raw_[sizeof(xstring)];
 };
 
 // The list a get fills, kept per thread and element type so that answers
