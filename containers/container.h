@@ -83,6 +83,31 @@ class ab_adt {
   virtual void save_extras(dump_out&) const {}
   virtual bool load_extras(dump_in&) { return true; }
 
+  // ---- Taking changes back (atomic batches) ----
+  // Between begin_undo() and the end_undo() or rollback() that follows it,
+  // every change the container makes also records how to take it back,
+  // in memory in proportion to what the change changed, never to the
+  // container's size. rollback() takes back every change made since
+  // begin_undo(), newest first, and leaves the container exactly as it was
+  // at begin_undo(): the same elements in the same order, the same list
+  // handles naming the same elements and the same handle table (so the
+  // handles it gives out next are the ones it would have given), the same
+  // storage order where one shows (a heap's array, a hash table's slots).
+  // Nothing that looks at the container afterwards (a dump, a checkpoint
+  // with its handle tables, a journal replayed elsewhere) can tell the
+  // changes were ever made. end_undo() keeps the changes and drops the
+  // record.
+  // REQUIRES the calling thread to hold the container exclusively from
+  // begin_undo() to the end (containers/hold.h), and no nesting.
+  // Errors: begin_undo() and a recording change may throw std::bad_alloc (a
+  // change that throws is not made and leaves no record, as always);
+  // rollback() and end_undo() never fail: what rolling back needs (removed
+  // elements and nodes, old values, room) is kept when the change is made.
+  // A container that cannot change (the placeholder) records nothing.
+  virtual void begin_undo() {}
+  virtual void end_undo() noexcept {}
+  virtual void rollback() noexcept {}
+
   bool get_count(uint64_t* out) const {
     *out = size();
     return true;
