@@ -10,6 +10,8 @@
 
 #include "api/statement.h"
 #include "api/vox_nosql.h"
+#include "containers/hold.h"
+#include "containers/undo_cases.h"
 #include "test_util.h"
 
 namespace {
@@ -207,6 +209,36 @@ TEST(OutOfMemory, StatementsFailCleanly) {
     if (!threw) break;
     EXPECT_EQ(testing_util::snapshot(t.s), before) << "allocation " << n;
     ASSERT_LT(n, 100);
+  }
+}
+
+// Taking changes back allocates nothing: with every allocation failing, a
+// rollback (which cannot fail) still leaves each kind as it was. A
+// recorded change that runs out of memory is not made and leaves the
+// record as it was, too.
+TEST(OutOfMemory, RollbackNeedsNoMemory) {
+  for (const testing_util::kind_case& k : testing_util::undo_kinds) {
+    SCOPED_TRACE(k.name);
+    for (long fail_at : {-1L, 0L, 1L, 2L, 3L, 5L, 8L, 13L}) {
+      std::mt19937 r(static_cast<uint32_t>(fail_at + 7));
+      test_store t;
+      ASSERT_TRUE(t.ok(k.create));
+      std::vector<std::string> handles;
+      testing_util::run_changes(t, r, k, 40, handles);
+      const ab_adt& c = *t.s.at(0);
+      exclusive_hold h(c);
+      const std::string before = testing_util::image(c);
+      const_cast<ab_adt&>(c).begin_undo();
+      g_fail_countdown = fail_at;  // a change runs out of memory part way (or none does)
+      try {
+        testing_util::run_changes(t, r, k, 30, handles);
+      } catch (const std::bad_alloc&) {
+      }
+      g_fail_countdown = 0;  // nothing can be allocated now
+      const_cast<ab_adt&>(c).rollback();
+      g_fail_countdown = -1;
+      EXPECT_EQ(testing_util::image(c), before) << "fail at " << fail_at;
+    }
   }
 }
 
