@@ -170,17 +170,30 @@ bool statement::bind_datetime(int index, uint32_t year, uint32_t month, uint32_t
   });
 }
 
+element_command* statement::ready(arg_values** v) noexcept {
+  for (int i = 0; i < count_; ++i)
+    if (ph_[i].read && !ph_[i].bound) return fail(failure::unbound), nullptr;
+  ab_adt* c = s_.at(cmd_.vkey);
+  if (!c || c->serial() != serial_) return fail(failure::stale_statement), nullptr;
+  cmd_.c = c;
+  *v = &values_;
+  return &cmd_;
+}
+
+uint64_t statement::text_bytes() const noexcept {
+  uint64_t n = 0;
+  for (const value_box& b : values_) n += b.get<xstring>().size();
+  return n;
+}
+
 const datas* statement::run() {
   clear_failure();
   answer_.cols.clear();
   answer_.owned_elsewhere = true;
-  for (int i = 0; i < count_; ++i)
-    if (ph_[i].read && !ph_[i].bound) return fail(failure::unbound), nullptr;
   read_guard l(s_.lock);
-  ab_adt* c = s_.at(cmd_.vkey);
-  if (!c || c->serial() != serial_) return fail(failure::stale_statement), nullptr;
-  cmd_.c = c;
-  if (!run_element(cmd_, values_, &answer_, false)) return nullptr;
+  arg_values* v;
+  element_command* cmd = ready(&v);
+  if (!cmd || !run_element(*cmd, *v, &answer_, false)) return nullptr;
   return &answer_;
 }
 

@@ -50,6 +50,13 @@ class statement {
   const datas* run();
   // Forgets the bound values and the answer.
   void reset() noexcept;
+  // For a batch, which holds the store lock already: the command, its
+  // container found again, and the values to run it with; null, with the
+  // reason recorded, when the container is gone or a value is missing.
+  element_command* ready(arg_values** v) noexcept;
+  store& owner() const noexcept { return s_; }
+  // The bytes of its string values, bound or written.
+  uint64_t text_bytes() const noexcept;
 
  private:
   // A placeholder: its argument place, whether the command reads that

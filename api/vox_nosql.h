@@ -175,6 +175,42 @@ int32_t vox_durable_open(const char* dir, int32_t sync);
 int32_t vox_checkpoint(void);
 int32_t vox_durable_close(void);
 
+/* Batches: several commands run as one, all or nothing, that no other
+ * thread, dump or checkpoint sees half done.
+ *
+ * vox_batch() runs the command lines of text, separated by line feeds (a
+ * line feed at the very end starts no command; a line cannot hold a raw
+ * line feed, even quoted: use vox_batch_items() or an escape). Any line
+ * exec() takes may be in a batch except dumps (b) and reads (r). On
+ * success it returns the number of commands n and results[0..n) holds
+ * their answers, each freed with del_datas(). If command i fails, the
+ * changes of the commands before it are taken back, no answer is
+ * returned, it returns -1, and last_error() gives command i's reason with
+ * i as its record number; running out of memory anywhere in the batch
+ * does the same. More than capacity commands: nothing runs, and the
+ * failure is VOX_E_BATCH_TOO_LONG with record capacity.
+ *
+ * What a batch makes wait: a batch of get, set, insert, delete and
+ * describe-one-container commands holds every container it names,
+ * exclusively, from before its first command to after its last; other
+ * commands on those containers wait for it, commands on other containers
+ * run meanwhile. A batch that creates, erases or clears, or describes every
+ * container ("k" alone), holds the whole store: nothing else runs while it
+ * runs. In durable mode a batch is one journal record: after a crash it is
+ * there whole or not at all.
+ *
+ * vox_batch_items() runs n items the same way; an item is a prepared
+ * statement (stmt not NULL), run with the values bound to it, or a line of
+ * len bytes. A statement's answer in a batch is a result set of its own,
+ * freed with del_datas(); the statement's own answer is left alone. */
+typedef struct vox_batch_item {
+  const char* line;
+  int32_t len;
+  vox_stmt* stmt;
+} vox_batch_item;
+int32_t vox_batch(const char* text, int32_t len, datas** results, int32_t capacity);
+int32_t vox_batch_items(const vox_batch_item* items, int32_t n, datas** results);
+
 /* The codes of last_error(). DO NOT RENUMBER: hosts keep them. New codes
  * take numbers not used yet. */
 #define VOX_E_NONE 0                   /* no failure */
@@ -233,6 +269,9 @@ int32_t vox_durable_close(void);
 #define VOX_E_DURABLE_DAMAGED 84       /* a file of the durable directory is damaged */
 #define VOX_E_JOURNAL_FAILED 85        /* the change could not be journaled */
 #define VOX_E_CHECKPOINT_FAILED 86     /* the checkpoint could not be written */
+/* Batches. */
+#define VOX_E_BATCH_REFUSED 90         /* dumps and reads cannot run in a batch */
+#define VOX_E_BATCH_TOO_LONG 91        /* the batch holds more commands than there is room for answers */
 /* Never returned by last_error(): vox_nosql.hpp's own failure for a line it
  * did not send to exec() because it cannot be built or is too long. */
 #define VOX_E_NOT_SENT 70              /* the line was not sent: it cannot be built or is too long */

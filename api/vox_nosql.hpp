@@ -37,6 +37,7 @@
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "vox_nosql.h"
 
@@ -726,6 +727,83 @@ class statement {
   }
 
   vox_stmt* s_ = nullptr;
+  vox::error error_;
+};
+
+// Several commands run as one, all or nothing (see vox_batch in
+// vox_nosql.h): lines built as runf() builds them, lines as they stand, and
+// prepared statements with the values bound to them when run() runs.
+//
+//   vox::batch pop;
+//   pop.add("g {} min", "jobs").add("d {} min", "jobs");
+//   if (pop.run()) take(pop[0]);   // the minimum, removed by no one else
+class batch {
+ public:
+  // Adds command(format, args...); a line that cannot be built makes run()
+  // fail with VOX_E_NOT_SENT, its place as the record, and run nothing.
+  template <class... A>
+  batch& add(std::string_view format, const A&... args) {
+    std::optional<std::string> line = command(format, args...);
+    items_.push_back({line ? std::move(*line) : std::string(), nullptr, line.has_value()});
+    return *this;
+  }
+  // Adds a line as it stands.
+  batch& add_line(std::string_view line) {
+    items_.push_back({std::string(line), nullptr, line.size() <= max_line_bytes});
+    return *this;
+  }
+  // Adds a statement, which must outlive run(); it runs with the values
+  // bound to it then.
+  batch& add(const statement& s) {
+    items_.push_back({std::string(), s.get(), s.get() != nullptr});
+    return *this;
+  }
+
+  // Runs the commands as one. False, with error() saying which failed and
+  // why, when any failed: then none of them changed anything.
+  bool run() {
+    answers_.clear();
+    std::vector<vox_batch_item> items;
+    items.reserve(items_.size());
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+      const item& it = items_[i];
+      if (!it.ok) {
+        error_ = {VOX_E_NOT_SENT, "the line was not sent: it cannot be built or is too long", "", i};
+        return false;
+      }
+      items.push_back({it.line.data(), static_cast<std::int32_t>(it.line.size()), it.st});
+    }
+    std::vector<datas*> out(items_.size(), nullptr);
+    const std::int32_t n = ::vox_batch_items(items.data(), static_cast<std::int32_t>(items.size()), out.data());
+    if (n < 0) {
+      error_ = vox::last_error();
+      return false;
+    }
+    error_ = {};
+    answers_.reserve(out.size());
+    for (datas* d : out) answers_.emplace_back(d);
+    return true;
+  }
+
+  // The commands added.
+  std::size_t size() const noexcept { return items_.size(); }
+  // The answer of command i in the last run that succeeded.
+  const result& operator[](std::size_t i) const noexcept { return answers_[i]; }
+  const vox::error& error() const noexcept { return error_; }
+  // Forgets the commands and the answers.
+  void clear() noexcept {
+    items_.clear();
+    answers_.clear();
+  }
+
+ private:
+  struct item {
+    std::string line;
+    vox_stmt* st;
+    bool ok;
+  };
+  std::vector<item> items_;
+  std::vector<result> answers_;
   vox::error error_;
 };
 

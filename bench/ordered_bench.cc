@@ -29,17 +29,13 @@
 #include <vector>
 
 #include "api/vox_nosql.h"
+#include "bench_util.h"
 
 namespace {
 
 const char* const sixteen = "abcdefghijklmnop";
 
-std::vector<int32_t> shuffled(int64_t n, uint32_t seed = 42) {
-  std::vector<int32_t> k(static_cast<size_t>(n));
-  std::iota(k.begin(), k.end(), 0);
-  std::shuffle(k.begin(), k.end(), std::mt19937(seed));
-  return k;
-}
+using bench_util::shuffled;
 
 long rss_bytes() {
   long pages = 0, resident = 0;

@@ -9,7 +9,7 @@
 //    absl::btree_set and std::set doing the same work, and exec;
 //  - two threads running prepared `g S equal ?` on one set against one.
 //
-// The sides run in alternating batches of 2,500 operations within each
+// The sides run in alternating rounds of 2,500 operations within each
 // benchmark, so the machine's drifts fall on all of them alike; the
 // counters give each side's ns per operation and our ratios.
 #include <absl/container/btree_set.h>
@@ -31,15 +31,13 @@
 #include <vector>
 
 #include "api/vox_nosql.h"
+#include "bench_util.h"
 
 namespace {
 
-std::vector<int32_t> shuffled(int64_t n, uint32_t seed) {
-  std::vector<int32_t> k(static_cast<size_t>(n));
-  std::iota(k.begin(), k.end(), 0);
-  std::shuffle(k.begin(), k.end(), std::mt19937(seed));
-  return k;
-}
+using bench_util::must;
+using bench_util::paired;
+using bench_util::shuffled;
 
 // Random keys below n, the same sequence for every side.
 struct key_stream {
@@ -50,15 +48,6 @@ struct key_stream {
   }
   int32_t operator[](uint64_t i) const { return k[i & 0xffff]; }
 };
-
-void must(const std::string& line) {
-  datas* d = exec(line.data(), static_cast<int32_t>(line.size()));
-  if (!d) {
-    std::fprintf(stderr, "command failed: %s\n", line.c_str());
-    std::abort();
-  }
-  del_datas(d);
-}
 
 // A prepared statement that must prepare.
 struct prepared {
@@ -87,40 +76,6 @@ void fill_ours(const std::string& name, int64_t n) {
   prepared ins("i \"" + name + "\" ?");
   for (int32_t k : shuffled(n, 42)) ins.run1(k);
 }
-
-// Runs the sides in turn, a batch each per round; `between` runs untimed
-// after each round. Counters: <label>_ns per side, and x_<label> for our
-// (first side's) ratio to each other side.
-template <class... Sides>
-struct paired {
-  benchmark::State& st;
-  const char* labels[sizeof...(Sides)];
-  void run(Sides&... sides) { run_with([](uint64_t) {}, sides...); }
-  template <class Between>
-  void run_with(Between&& between, Sides&... sides) {
-    using clock = std::chrono::steady_clock;
-    constexpr int batch = 2500;
-    double ns[sizeof...(Sides)] = {};
-    uint64_t ops = 0;
-    for (auto _ : st) {
-      size_t i = 0;
-      auto one = [&](auto& side) {
-        const auto t0 = clock::now();
-        for (int j = 0; j < batch; ++j) side(ops + j);
-        ns[i++] += std::chrono::duration<double, std::nano>(clock::now() - t0).count();
-      };
-      (one(sides), ...);
-      ops += batch;
-      st.PauseTiming();
-      between(ops);
-      st.ResumeTiming();
-    }
-    for (size_t i = 0; i < sizeof...(Sides); ++i) {
-      st.counters[std::string(labels[i]) + "_ns"] = ns[i] / ops;
-      if (i > 0) st.counters[std::string("x_") + labels[i]] = ns[0] / ns[i];
-    }
-  }
-};
 
 // ---- in cache: one lookup against std::set behind the store's locking ----
 

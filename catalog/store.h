@@ -42,8 +42,11 @@ class change_log {
   // change must not be made then).
   virtual bool reserve(uint64_t epoch, uint64_t n) = 0;
   virtual void unreserve(uint64_t epoch, uint64_t n) noexcept = 0;
-  // Appends a record in the room reserved for it.
+  // Appends a record in the room reserved for it: exactly its size, or
+  // (append_within) `reserved` bytes reserved before the record's size was
+  // known, the rest of which is given back.
   virtual ticket append(uint64_t epoch, std::string_view record) noexcept = 0;
+  virtual ticket append_within(uint64_t epoch, std::string_view record, uint64_t reserved) noexcept = 0;
   // Waits until the record is as safe as the sync mode promises; false,
   // with the reason recorded, when it could not be made so.
   virtual bool settle(ticket t) = 0;

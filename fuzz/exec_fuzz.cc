@@ -7,18 +7,27 @@
 // of every kind bound to their placeholders (chosen by the line's bytes),
 // run, and are kept (a few at a time) to run again after the later lines,
 // which erase, clear and read containers under them.
+//
+// Lines between a line "[" and a line "]" run as one batch (a line "?"
+// there adds the kept statements): a batch answers every command or fails
+// with the reason of one of them, and a failed batch leaves every
+// container's bytes, names and vkeys as they were.
 #include <cstddef>
 #include <cstdint>
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 #include <unistd.h>
 
+#include "api/batch.h"
 #include "api/exec.h"
 #include "api/statement.h"
 #include "api/print.h"
 #include "catalog/store.h"
+#include "lang/codec.h"
 #include "lang/failure.h"
 
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1:max_allocation_size_mb=4096"; }
@@ -82,11 +91,57 @@ void run_statement(statement& st) {
   }
 }
 
+// Everything a batch could change: each container's vkey, name, kind and
+// bytes.
+std::string state_of(const store& s) {
+  std::string out;
+  dump_out o(&out);
+  for (uint64_t v = 0, left = s.container_count(); left > 0; ++v) {
+    if (const ab_adt* c = s.at(v)) {
+      o.put_u64(v);
+      o.put_text(c->name().view());
+      o.put_u8(static_cast<uint8_t>(c->kind_id()));
+      c->save(o);
+      c->save_extras(o);
+      --left;
+    }
+  }
+  return out;
+}
+
+void run_batch_of(store& s, const std::vector<batch_item>& items) {
+  std::vector<datas*> answers(items.size());
+  std::string before;
+  try {
+    before = state_of(s);
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  const int64_t n = run_batch(s, items.data(), static_cast<int64_t>(items.size()), answers.data());
+  check_reason(n >= 0);
+  if (n < 0) {
+    if (thread_failure.record >= items.size() && !items.empty()) std::abort();
+    try {
+      if (state_of(s) != before) std::abort();
+    } catch (const std::bad_alloc&) {
+    }
+    return;
+  }
+  if (n != static_cast<int64_t>(items.size())) std::abort();
+  for (datas* d : answers) {
+    xstring t;
+    render_table(*d, &t);
+    if (d != empty_result()) free_result(d);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<statement> kept[4];
   size_t next_kept = 0;
+  std::vector<batch_item> batch;
+  bool in_batch = false;
   // One store for the whole run, cleared before each input: every input
   // starts from the freshly built state.
   static store* s = new store();
@@ -96,6 +151,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (p <= end) {
     const char* nl = p;
     while (nl < end && *nl != '\n') ++nl;
+    const std::string_view line(p, static_cast<size_t>(nl - p));
+    if (line == "[" || in_batch) {
+      if (line == "]") {
+        run_batch_of(*s, batch);
+        batch.clear();
+      } else if (line == "?" ) {
+        for (auto& k : kept)
+          if (k) batch.push_back({"", k.get()});
+      } else if (line != "[") {
+        batch.push_back({line, nullptr});
+      }
+      in_batch = line != "]";
+      p = nl + 1;
+      continue;
+    }
     datas d;
     try {
       const bool ok = exec_cmd(*s, p, nl - p, &d);

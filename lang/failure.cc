@@ -55,6 +55,8 @@ const char* failure_text(int32_t code) noexcept {
     case failure::durable_damaged: return "a file of the durable directory is damaged";
     case failure::journal_failed: return "the change could not be journaled";
     case failure::checkpoint_failed: return "the checkpoint could not be written";
+    case failure::batch_refused: return "dumps and reads cannot run in a batch";
+    case failure::batch_too_long: return "the batch holds more commands than there is room for answers";
     case failure::not_sent: return "the line was not sent: it cannot be built or is too long";
   }
   return "unknown code";

@@ -77,6 +77,9 @@ enum class failure : int32_t {
   durable_damaged = 84,
   journal_failed = 85,
   checkpoint_failed = 86,
+  // Batches.
+  batch_refused = 90,
+  batch_too_long = 91,
   // Never recorded by the library: vox_nosql.hpp's own refusal to send a
   // line it could not build.
   not_sent = 70,

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <new>
+#include <utility>
 
 namespace nosql_db {
 
@@ -18,17 +19,20 @@ datas* empty_result() noexcept {
 
 namespace {
 
-// One spare result-set block per thread, reached through static TLS (a
-// plain pointer: a library that a host loads late has little of that room)
-// and freed when the thread ends by an owner in ordinary TLS.
-thread_local void* spare [[gnu::tls_model("initial-exec")]] = nullptr;
+// Two spare result-set blocks per thread (a batch's answers come back two
+// or more at a time), reached through static TLS (plain pointers: a library
+// that a host loads late has little of that room) and freed when the
+// thread ends by an owner in ordinary TLS.
+thread_local void* spare[2] [[gnu::tls_model("initial-exec")]] = {nullptr, nullptr};
 // Whether this thread's owner is registered: tested instead of touching the
 // owner, whose every use is a dynamic TLS lookup.
 thread_local bool spare_owned [[gnu::tls_model("initial-exec")]] = false;
 struct spare_owner {
   ~spare_owner() {
-    ::operator delete(spare);
-    spare = nullptr;
+    for (void*& p : spare) {
+      ::operator delete(p);
+      p = nullptr;
+    }
   }
 };
 thread_local spare_owner t_spare_owner;
@@ -36,15 +40,17 @@ thread_local spare_owner t_spare_owner;
 }  // namespace
 
 datas* new_result() {
-  void* mem = spare;
-  if (mem) spare = nullptr;
+  void* mem;
+  if (spare[0]) mem = std::exchange(spare[0], nullptr);
+  else if (spare[1]) mem = std::exchange(spare[1], nullptr);
   else mem = ::operator new(sizeof(datas));
   return ::new (mem) datas();
 }
 
 void free_result(datas* d) noexcept {
   d->~datas();
-  if (spare) {
+  void** slot = !spare[0] ? &spare[0] : !spare[1] ? &spare[1] : nullptr;
+  if (!slot) {
     ::operator delete(d);
     return;
   }
@@ -52,7 +58,7 @@ void free_result(datas* d) noexcept {
     (void)&t_spare_owner;  // first use: its destructor runs at thread exit
     spare_owned = true;
   }
-  spare = d;
+  *slot = d;
 }
 
 datas_col& add_column(datas* d, std::string_view name, type_desc desc) {
@@ -76,10 +82,10 @@ alignas(8) const unsigned char no_values[8] = {};
 const void* datas_col::values(uint64_t* n) const noexcept {
   if (!is_number()) return nullptr;
   if (packed_) {
-    *n = rows_;
+    if (n) *n = rows_;
     return packed_;
   }
-  *n = cells_.size();
+  if (n) *n = cells_.size();
   // A single number starts the value bytes of its cell.
   return cells_.empty() ? static_cast<const void*>(no_values) : cells_[0].value;
 }

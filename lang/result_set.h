@@ -148,8 +148,8 @@ struct datas_col {
     if (!m) m = make_cells();
     return m ? m + i : nullptr;
   }
-  // The values of a number column as one array (*n of them); null for a
-  // column of another type.
+  // The values of a number column as one array (*n of them, n may be
+  // null); null for a column of another type.
   const void* values(uint64_t* n) const noexcept;
 
   // Building (one thread, before the column is handed out).

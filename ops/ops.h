@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "lang/result_set.h"
@@ -17,8 +18,9 @@ namespace nosql_db {
 // The element commands (get, set, insert, delete) go through the front end
 // of ops/command.h.
 
-// "e REF": drops a container. REQUIRES the exclusive store lock.
-bool erase_cmd(store& s, const char* line, int64_t len, datas* out);
+// "e REF": drops a container; *keep, when given, takes it over instead of
+// its being destroyed. REQUIRES the exclusive store lock.
+bool erase_cmd(store& s, const char* line, int64_t len, datas* out, std::unique_ptr<ab_adt>* keep = nullptr);
 // "k" or "k REF".
 bool describe_cmd(const store& s, const char* line, int64_t len, datas* out);
 

@@ -72,6 +72,25 @@ bool replay_create(store& s, dump_in& in) {
   return (s.at(v)->load_extras(e) && e.remaining() == 0) || damaged("create record");
 }
 
+bool replay_record_in(store& s, std::string_view record, bool in_batch);
+
+// A batch (after its type byte at record[0]): its records in order, none
+// of them a batch.
+bool replay_batch(store& s, std::string_view record) {
+  dump_in head(record.data() + 1, record.size() - 1);
+  uint32_t n;
+  if (!head.get_u32(&n)) return damaged("batch record");
+  size_t at = 5;
+  for (uint32_t i = 0; i < n; ++i) {
+    dump_in in(record.data() + at, record.size() - at);
+    uint32_t len;
+    if (!in.get_u32(&len) || len > in.remaining()) return damaged("batch record");
+    if (!replay_record_in(s, record.substr(at + 4, len), true)) return false;
+    at += 4 + size_t{len};
+  }
+  return at == record.size() || damaged("batch record");
+}
+
 }  // namespace
 
 void encode_change(std::string* out, const element_command& cmd, const arg_values& v) {
@@ -110,10 +129,13 @@ void encode_erase(std::string* out, uint64_t vkey) {
 
 void encode_clear(std::string* out) { out->push_back(static_cast<char>(record_type::clear)); }
 
-bool replay_record(store& s, std::string_view record) {
+namespace {
+
+bool replay_record_in(store& s, std::string_view record, bool in_batch) {
   dump_in in(record.data(), record.size());
   uint8_t type;
   if (!in.get_u8(&type)) return damaged("empty record");
+  if (in_batch && type == static_cast<uint8_t>(record_type::batch)) return damaged("batch within a batch");
   switch (static_cast<record_type>(type)) {
     case record_type::change: return replay_change(s, in);
     case record_type::create: return replay_create(s, in);
@@ -126,11 +148,14 @@ bool replay_record(store& s, std::string_view record) {
       if (in.remaining() != 0) return damaged("clear record");
       clear_store(s);
       return true;
-    case record_type::batch:
-      break;
+    case record_type::batch: return replay_batch(s, record);
   }
   return damaged("record of no known type");
 }
+
+}  // namespace
+
+bool replay_record(store& s, std::string_view record) { return replay_record_in(s, record, false); }
 
 bool journaled_change(change_log& log, const element_command& cmd, arg_values& v) {
   thread_local std::string record;

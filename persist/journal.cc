@@ -258,6 +258,14 @@ change_log::ticket journal::append(uint64_t epoch, std::string_view record) noex
   return {f.seq, f.tail};
 }
 
+change_log::ticket journal::append_within(uint64_t epoch, std::string_view record, uint64_t reserved) noexcept {
+  {
+    std::lock_guard l(m_);
+    file_for(epoch)->reserved -= reserved - record.size();
+  }
+  return append(epoch, record);
+}
+
 // The threads that appended in the last 2 ms.
 uint32_t journal::active_writers(int64_t now) const noexcept {
   uint32_t n = 0;

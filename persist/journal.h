@@ -54,6 +54,7 @@ class journal final : public change_log {
   bool reserve(uint64_t epoch, uint64_t n) override;
   void unreserve(uint64_t epoch, uint64_t n) noexcept override;
   ticket append(uint64_t epoch, std::string_view record) noexcept override;
+  ticket append_within(uint64_t epoch, std::string_view record, uint64_t reserved) noexcept override;
   bool settle(ticket t) override;
 
   // A checkpoint's instant: starts file seq, which takes the records of

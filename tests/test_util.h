@@ -11,6 +11,7 @@
 
 #include <stdlib.h>
 
+#include "api/batch.h"
 #include "api/exec.h"
 #include "api/print.h"
 #include "lang/result_set.h"
@@ -70,6 +71,20 @@ class test_store {
     return d;
   }
   bool ok(std::string_view line) { return run(line) != nullptr; }
+  // Runs lines separated by line feeds as one batch: the number of
+  // commands, or -1 when it failed. The answers are dropped.
+  int64_t batch(std::string_view text) {
+    const std::vector<batch_item> items = batch_lines(text);
+    std::vector<datas*> answers(items.size());
+    const int64_t n = run_batch(s, items.data(), static_cast<int64_t>(items.size()), answers.data());
+    for (int64_t i = 0; i < n; ++i)
+      if (answers[i] != empty_result()) free_result(answers[i]);
+    return n;
+  }
+  // A line, or several separated by line feeds as a batch; true on success.
+  bool ok_any(std::string_view text) {
+    return text.find('\n') == std::string_view::npos ? ok(text) : batch(text) >= 0;
+  }
   // The cells of the first column of a successful command; {"<fail>"} on
   // failure and {"<none>"} when there is no column.
   std::vector<std::string> col(std::string_view line) {

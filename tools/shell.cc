@@ -96,6 +96,9 @@ const char meta_help_text[] =
     "  .time on|off           print each command's time to standard error\n"
     "  .quit, .exit           leave the shell\n"
     "  .checkpoint            with --durable: write a checkpoint now\n"
+    "  .begin                 collect the next command lines into a batch\n"
+    "  .commit                run the batch as one: all of it or none of it\n"
+    "  .rollback              drop the batch without running it\n"
     "Commands: the first letter decides. Words are separated by spaces, at most\n"
     "six to a line; a \"quoted word\" may hold spaces and the escapes \\\" \\\\ \\n \\t\n"
     "\\xHH \\uHHHH. REF is a \"quoted name\" or a vkey number.\n"
@@ -138,6 +141,9 @@ struct options {
   std::string durable_dir;  // empty: durable mode off
   vox::durable::sync sync = vox::durable::sync::none;
   std::vector<std::string> scripts;
+  // Between .begin and .commit: the lines collected.
+  bool in_batch = false;
+  std::vector<std::string> batch;
 };
 
 enum class outcome { ok, failed, quit };
@@ -176,6 +182,8 @@ std::string_view trim_right(std::string_view s) {
   return s;
 }
 
+outcome run_batch(std::string_view line, options& opt, std::string_view where);
+
 // Meta commands are the shell's own, so they are read leniently: trailing
 // blanks and a carriage return are ignored, words are separated by blanks.
 outcome run_meta(std::string_view line, options& opt, std::string_view where) {
@@ -196,6 +204,16 @@ outcome run_meta(std::string_view line, options& opt, std::string_view where) {
     report_failure(where, line, "checkpoint failed");
     report_reason(vox::last_error());
     return outcome::failed;
+  }
+  if ((word == ".begin" || word == ".commit" || word == ".rollback") && arg.empty()) {
+    if (word == ".begin" ? opt.in_batch : !opt.in_batch) {
+      report_failure(where, line, opt.in_batch ? "a batch is open already" : "no batch is open (.begin opens one)");
+      return outcome::failed;
+    }
+    opt.in_batch = word == ".begin";
+    if (word == ".commit") return run_batch(line, opt, where);
+    opt.batch.clear();
+    return outcome::ok;
   }
   if (word == ".mode" && parse_mode(arg, &opt.mode)) return outcome::ok;
   if (word == ".time") {
@@ -345,6 +363,27 @@ void write_result(const vox::result& r, print_mode mode) {
   std::fflush(stdout);
 }
 
+// Runs the collected lines as one batch and prints each answer; on failure
+// names the command that failed.
+outcome run_batch(std::string_view line, options& opt, std::string_view where) {
+  vox::batch b;
+  for (const std::string& l : opt.batch) b.add_line(l);
+  opt.batch.clear();
+  output_to_results(false);
+  const bool ok = b.run();
+  output_to_results(true);
+  if (ok) {
+    for (size_t i = 0; i < b.size(); ++i) write_result(b[i], opt.mode);
+    return outcome::ok;
+  }
+  const vox::error& e = b.error();
+  std::string what = "batch failed at command " + std::to_string(e.record + 1) + " of " + std::to_string(b.size());
+  what += "; nothing was changed";
+  report_failure(where, line, what.c_str());
+  report_reason(e);
+  return outcome::failed;
+}
+
 // Runs one line: skips it, handles it as a comment or meta command, or sends
 // it to exec and prints the result.
 outcome run_line(std::string_view line, options& opt, std::string_view where) {
@@ -359,6 +398,10 @@ outcome run_line(std::string_view line, options& opt, std::string_view where) {
     std::fputc('\n', stdout);
   }
   if (line.front() == '.') return run_meta(line, opt, where);
+  if (opt.in_batch) {
+    opt.batch.emplace_back(line);
+    return outcome::ok;
+  }
   output_to_results(false);
   const auto start = std::chrono::steady_clock::now();
   const vox::result r(exec(line.data(), static_cast<int32_t>(line.size())));
@@ -491,6 +534,14 @@ run_result run_script(int fd, const std::string& name, options& opt) {
       if (!opt.keep_going) break;
     }
   }
+  if (opt.in_batch && !res.failed) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: error: the batch was never committed; its %zu lines did not run\n", name.c_str(),
+                 opt.batch.size());
+    res.failed = true;
+  }
+  opt.in_batch = false;
+  opt.batch.clear();
   return res;
 }
 
@@ -499,7 +550,7 @@ run_result run_script(int fd, const std::string& name, options& opt) {
 // sub-command words after g, s and d, position words after i, and the
 // arguments of .mode and .time.
 const char* const command_words[] = {"clear", "create", "get", "set", "insert", "delete", "erase", "k", "b", "r",
-                                     ".help", ".mode", ".time", ".checkpoint", ".quit", ".exit", nullptr};
+                                     ".help", ".mode", ".time", ".checkpoint", ".begin", ".commit", ".rollback", ".quit", ".exit", nullptr};
 const char* const kind_words[] = {"vector", "list", "deque", "queue", "stack", "heap", "set", "multiset", "map",
                                   "multimap", "hashmap", "hashtable", "trie", nullptr};
 const char* const type_words[] = {"i08", "i16", "i32", "i64", "u08", "u16", "u32", "u64", "float", "double",

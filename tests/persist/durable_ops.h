@@ -1,8 +1,10 @@
 // The changes the crash test makes: the i-th of a fixed sequence, the same
 // in the writer that is killed and in the model that checks what it left.
 // They span a set, a map, a multiset, a list, a vector, a deque and a hash
-// map, with inserts, sets, deletes, erases and re-creates; some fail (a key
-// already there, a container just erased), in both alike.
+// map, with inserts, sets, deletes, erases and re-creates, and batches of
+// four changes in four containers (lines separated by line feeds); some
+// fail (a key already there, a container just erased, a batch whose list
+// is empty), in both alike.
 #pragma once
 
 #include <cstdint>
@@ -43,7 +45,10 @@ inline std::string crash_op(uint64_t i) {
     case 16: return "i \"h\" " + k + " " + x;
     case 17: return "d \"h\" equal " + k;
     case 18: return h % 7 == 0 ? "e \"ms\"" : "s \"h\" value " + k + " 1";
-    default: return h % 5 == 0 ? "c multiset string ms" : "i \"s\" " + k;
+    default:
+      if (h % 3 == 0)
+        return "i \"s\" " + x + "\ns \"m\" value " + k + " \"b" + x + "\"\nd \"l\" first\ni \"h\" " + k + " " + x;
+      return h % 5 == 0 ? "c multiset string ms" : "i \"s\" " + k;
   }
 }
 
