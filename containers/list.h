@@ -290,7 +290,8 @@ class list_adt final : public chain_adt<K, handle_link> {
 
   // Takes back every change since begin_undo, the handle table included.
   void rollback() noexcept override {
-    this->undo_steps([this](node* n) noexcept { reclaim(n); }, [this](node* n, bool grew) noexcept { unclaim(n, grew); });
+    this->undo_steps([this](node* n) noexcept { reclaim(n); },
+                     [this](node* n, bool grew) noexcept { unclaim(n, grew); });
   }
 
   // For tests: entries in the handle table (live and free).
