@@ -15,6 +15,14 @@
 // min(capacity, 2^bits of K) with a u64 counter that cannot wrap, and stop
 // early once every filled slot has been seen.
 //
+// Taking changes back: while undo_ is set, every change appends a step per
+// cell it changes (the slot, what the cell held before) to steps_, whose
+// room is reserved before the cell changes. A value leaving the table (a
+// removed key, the value a move lands on, an overwritten value, which is
+// replaced by a new cell rather than assigned) is kept in its step, not
+// dropped: rollback puts the old cells back, dropping only cells the
+// batch made, and end_undo drops what the steps kept.
+//
 // Locking: shared for size, get_*, save; exclusive for del_*, ins_key,
 // set_*, load. Creation throws std::bad_alloc when the cell array cannot be
 // allocated (its byte size overflows, exceeds the address space, or the
@@ -102,15 +110,24 @@ class hm_base : public adt<K> {
   }
   bool del_all() override {
     write_lock l(*this);
+    if (undo_) [[unlikely]] {
+      clear_recorded();
+      return true;
+    }
     clear();
     return true;
   }
   bool del_eq(const K& k) override {
     write_lock l(*this);
     if (!filled(k)) return false;
-    uintptr_t& c = cells_[slot::index(k)];
-    drop_(c);
-    c = 0;
+    const uint64_t i = slot::index(k);
+    if (undo_) [[unlikely]] {
+      reserve_steps(1);
+      note(cell_change::emptied, i, cells_[i]);
+    } else {
+      drop_(cells_[i]);
+    }
+    cells_[i] = 0;
     --filled_;
     return true;
   }
@@ -121,8 +138,12 @@ class hm_base : public adt<K> {
     if (!filled(k) || !fits(nk)) return false;
     const uint64_t from = slot::index(k), to = slot::index(nk);
     if (from == to) return true;
+    if (undo_) [[unlikely]] {
+      reserve_steps(1);
+      note(cell_change::moved, from, cells_[to], to);  // keeps the value at nk
+    }
     if (cells_[to] != 0) {
-      drop_(cells_[to]);
+      if (!undo_) drop_(cells_[to]);
       --filled_;
     }
     cells_[to] = cells_[from];
@@ -136,10 +157,67 @@ class hm_base : public adt<K> {
     return filled_;
   }
 
+  // REQUIRES no undo running (no nesting).
+  void begin_undo() override { undo_ = true; }
+  // Drops the values the steps kept.
+  void end_undo() noexcept override {
+    for (const cell_step& s : steps_) {
+      if (s.what != cell_change::filled && s.old != 0) drop_(s.old);
+    }
+    drop_record();
+  }
+  // Puts every changed cell back, newest change first.
+  void rollback() noexcept override {
+    for (uint64_t i = steps_.size(); i-- > 0;) {
+      const cell_step& s = steps_[i];
+      switch (s.what) {
+        case cell_change::filled:
+          drop_(cells_[s.at]);
+          cells_[s.at] = 0;
+          --filled_;
+          break;
+        case cell_change::emptied:
+          cells_[s.at] = s.old;
+          ++filled_;
+          break;
+        case cell_change::moved:
+          cells_[s.at] = cells_[s.to];
+          cells_[s.to] = s.old;
+          if (s.old != 0) ++filled_;
+          break;
+        case cell_change::replaced:
+          drop_(cells_[s.at]);
+          cells_[s.at] = s.old;
+          break;
+      }
+    }
+    drop_record();
+  }
+
  protected:
   hm_base(kind k, type_desc val_desc, uint64_t capacity, void (*drop)(uintptr_t))
       : adt<K>(k, scalar_traits<K>::id, scalar_traits<K>::desc, val_desc), cells_(capacity), drop_(drop) {}
-  ~hm_base() override { clear(); }
+  ~hm_base() override {
+    if (undo_) end_undo();
+    clear();
+  }
+
+  // What a step did to cell `at`. filled: an empty cell got a new one.
+  // emptied: the cell `old` left it. moved: the cell went to slot `to`,
+  // replacing `old` there. replaced: a new cell took the place of `old`.
+  enum class cell_change : uint8_t { filled, emptied, moved, replaced };
+  struct cell_step {
+    uint64_t at;
+    uint64_t to;
+    uintptr_t old;
+    cell_change what;
+  };
+  // Room for n more steps, before the change. REQUIRES undo_.
+  void reserve_steps(uint64_t n) { steps_.reserve(steps_.size() + n); }
+  // Records a step. REQUIRES room reserved for it.
+  void note(cell_change what, uint64_t at, uintptr_t old, uint64_t to = 0) noexcept {
+    steps_.push_back(cell_step{at, to, old, what});
+  }
 
   bool fits(K k) const noexcept { return slot::index(k) < cells_.capacity(); }
   bool filled(K k) const noexcept { return fits(k) && cells_[slot::index(k)] != 0; }
@@ -171,14 +249,32 @@ class hm_base : public adt<K> {
 
   slot_cells cells_;
   uint64_t filled_ = 0;
+  bool undo_ = false;
 
  private:
+  // del_all while undo runs: every filled cell is kept in an emptied step.
+  void clear_recorded() {
+    reserve_steps(filled_);
+    walk([&](uint64_t i) {
+      note(cell_change::emptied, i, cells_[i]);
+      cells_[i] = 0;
+    });
+    filled_ = 0;
+  }
+  // Frees the record and ends recording.
+  void drop_record() noexcept {
+    elem_array<cell_step>().swap(steps_);
+    undo_ = false;
+  }
+
   void (*drop_)(uintptr_t);
+  elem_array<cell_step> steps_;
 };
 
 template <class K, class V>
 class hm_adt final : public hm_base<K> {
   using slot = slot_of<K>;
+  using typename hm_base<K>::cell_change;
 
  public:
   explicit hm_adt(uint64_t capacity)
@@ -198,7 +294,15 @@ class hm_adt final : public hm_base<K> {
     if (!x) return false;
     write_lock l(*this);
     if (!this->filled(k)) return false;
-    *cell(slot::index(k)) = *x;
+    const uint64_t i = slot::index(k);
+    if (this->undo_) [[unlikely]] {
+      this->reserve_steps(1);
+      const uintptr_t fresh = reinterpret_cast<uintptr_t>(new V(*x));
+      this->note(cell_change::replaced, i, this->cells_[i]);
+      this->cells_[i] = fresh;
+      return true;
+    }
+    *cell(i) = *x;
     return true;
   }
   bool ins_key(const K& k, value_ref v) override {
@@ -206,8 +310,10 @@ class hm_adt final : public hm_base<K> {
     if (!x) return false;
     write_lock l(*this);
     if (!this->fits(k) || this->cells_[slot::index(k)] != 0) return false;
+    if (this->undo_) [[unlikely]] this->reserve_steps(1);
     this->cells_[slot::index(k)] = reinterpret_cast<uintptr_t>(new V(*x));
     ++this->filled_;
+    if (this->undo_) [[unlikely]] this->note(cell_change::filled, slot::index(k), 0);
     return true;
   }
 

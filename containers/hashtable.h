@@ -10,6 +10,9 @@
 // type u08; ins_key answers only for such a table (any other value type
 // gives a table that can be read and cleared but never filled).
 //
+// Changes are taken back as hm_base records them: an insertion fills a
+// cell, set_eq empties one and may fill another.
+//
 // Locking: as hm_base (shared for reads and save, exclusive for changes and
 // load). Creation throws std::bad_alloc when the cells cannot be allocated.
 #pragma once
@@ -21,6 +24,7 @@ namespace nosql_db {
 template <class K>
 class ht_adt final : public hm_base<K> {
   using slot = slot_of<K>;
+  using typename hm_base<K>::cell_change;
 
  public:
   ht_adt(scalar value, uint64_t capacity)
@@ -30,6 +34,10 @@ class ht_adt final : public hm_base<K> {
     if (this->value_type() != scalar::u08 || v.type != scalar::u08) return false;
     write_lock l(*this);
     if (!this->fits(k) || this->cells_[slot::index(k)] != 0) return false;
+    if (this->undo_) [[unlikely]] {
+      this->reserve_steps(1);
+      this->note(cell_change::filled, slot::index(k), 0);
+    }
     put(slot::index(k));
     return true;
   }
@@ -39,9 +47,15 @@ class ht_adt final : public hm_base<K> {
     write_lock l(*this);
     if (!this->filled(k) || !this->fits(nk)) return false;
     const uint64_t from = slot::index(k), to = slot::index(nk);
+    const bool fills = from == to || this->cells_[to] == 0;
+    if (this->undo_) [[unlikely]] {
+      this->reserve_steps(2);
+      this->note(cell_change::emptied, from, this->cells_[from]);
+      if (fills) this->note(cell_change::filled, to, 0);
+    }
     this->cells_[from] = 0;
     --this->filled_;
-    if (this->cells_[to] == 0) put(to);
+    if (fills) put(to);
     return true;
   }
 

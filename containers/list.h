@@ -24,6 +24,14 @@
 // Locking as every container: shared for reads and save, exclusive for
 // changes and load. Insertions allocate the node and its table entry before
 // linking, so std::bad_alloc leaves the list unchanged.
+//
+// Taking changes back (chain_kind.h keeps the record). The table is part of
+// what a rollback restores: a removed node comes back as the same node in
+// the same entry, with the entry's generation and free-list link as they
+// were (the node keeps the link its entry had while it was removed); an
+// entry that a rolled-back insertion took goes back to the head of the
+// free list, or off the end of the table when the insertion appended it,
+// so the handles given out next are the ones the list would have given.
 #pragma once
 
 #include <algorithm>
@@ -42,9 +50,19 @@ uint32_t next_handle_salt() noexcept;
 // A list read back with its salt: later lists take salts after it.
 void note_handle_salt(uint32_t salt) noexcept;
 
+// What a list node keeps of its handle-table entry: the entry's index, and
+// the entry's free-list link from before the node's removal freed it (for
+// rollback). Fits where the node had padding.
+struct handle_link {
+  uint32_t entry = 0;
+  uint32_t kept_next = 0;
+};
+static_assert(sizeof(chain_node<int64_t, handle_link>) == sizeof(chain_node<int64_t, uint32_t>));
+static_assert(sizeof(chain_node<xstring, handle_link>) == sizeof(chain_node<xstring, uint32_t>));
+
 template <class K>
-class list_adt final : public chain_adt<K, uint32_t> {
-  using base = chain_adt<K, uint32_t>;
+class list_adt final : public chain_adt<K, handle_link> {
+  using base = chain_adt<K, handle_link>;
   using typename base::list;
   using typename base::chain;
   using typename base::node;
@@ -106,7 +124,7 @@ class list_adt final : public chain_adt<K, uint32_t> {
 
   bool del_all() override {
     write_lock l(*this);
-    c_.clear(release());
+    this->remove(c_.head(), nullptr, release());
     return true;
   }
   bool del_nth(uint64_t p) override {
@@ -114,39 +132,39 @@ class list_adt final : public chain_adt<K, uint32_t> {
     write_lock l(*this);
     if (p > c_.count()) return false;
     node* n = c_.at(p - 1);
-    c_.erase(n, n->next, release());
+    this->remove(n, n->next, release());
     return true;
   }
   bool del_first() override {
     write_lock l(*this);
     if (c_.empty()) return false;
-    c_.remove_head(release());
+    this->remove(c_.head(), c_.head()->next, release());
     return true;
   }
   bool del_last() override {
     write_lock l(*this);
     if (c_.empty()) return false;
-    c_.remove_tail(release());
+    this->remove(c_.tail(), nullptr, release());
     return true;
   }
   bool del_range(uint64_t from, uint64_t to) override {
     write_lock l(*this);
     if (!range_ok(from, to)) return false;
     node* end = c_.at(std::min(to, c_.count()) - 1)->next;
-    c_.erase(c_.at(from - 1), end, release());
+    this->remove(c_.at(from - 1), end, release());
     return true;
   }
   bool del_first_n(uint64_t n) override {
     if (n == 0) return false;
     write_lock l(*this);
     const uint64_t k = std::min(n, c_.count());
-    if (k > 0) c_.erase(c_.head(), c_.at(k - 1)->next, release());
+    if (k > 0) this->remove(c_.head(), c_.at(k - 1)->next, release());
     return true;
   }
   bool del_last_n(uint64_t n) override {
     if (n == 0) return false;
     write_lock l(*this);
-    c_.erase(c_.at(c_.count() - std::min(n, c_.count())), nullptr, release());
+    this->remove(c_.at(c_.count() - std::min(n, c_.count())), nullptr, release());
     return true;
   }
   bool del_at_pos(uint64_t h) override {
@@ -154,7 +172,7 @@ class list_adt final : public chain_adt<K, uint32_t> {
     if (h == 0) return true;
     node* n = lookup(h);
     if (!n) return false;
-    c_.erase(n, n->next, release());
+    this->remove(n, n->next, release());
     return true;
   }
 
@@ -190,33 +208,33 @@ class list_adt final : public chain_adt<K, uint32_t> {
     if (p == 0) return false;
     write_lock l(*this);
     if (p > c_.count()) return false;
-    c_.at(p - 1)->value = x;
+    this->assign(c_.at(p - 1), 1, x);
     return true;
   }
   bool set_range(uint64_t from, uint64_t to, const K& x) override {
     write_lock l(*this);
     if (!range_ok(from, to)) return false;
-    chain::assign(c_.at(from - 1), std::min(to, c_.count()) - from + 1, x);
+    this->assign(c_.at(from - 1), std::min(to, c_.count()) - from + 1, x);
     return true;
   }
   bool set_first_n(uint64_t n, const K& x) override {
     if (n == 0) return false;
     write_lock l(*this);
-    chain::assign(c_.head(), std::min(n, c_.count()), x);
+    this->assign(c_.head(), std::min(n, c_.count()), x);
     return true;
   }
   bool set_last_n(uint64_t n, const K& x) override {
     if (n == 0) return false;
     write_lock l(*this);
     const uint64_t k = std::min(n, c_.count());
-    chain::assign(c_.at(c_.count() - k), k, x);
+    this->assign(c_.at(c_.count() - k), k, x);
     return true;
   }
   bool set_at_pos(uint64_t h, const K& x) override {
     write_lock l(*this);
     node* n = lookup(h);
     if (!n) return false;
-    n->value = x;
+    this->assign(n, 1, x);
     return true;
   }
 
@@ -224,7 +242,7 @@ class list_adt final : public chain_adt<K, uint32_t> {
   void save_extras(dump_out& out) const override {
     std::vector<uint64_t> position(slots_.size(), free_position);
     uint64_t i = 0;
-    for (const node* n = c_.head(); n; n = n->next) position[n->extra] = i++;
+    for (const node* n = c_.head(); n; n = n->next) position[n->extra.entry] = i++;
     out.put_u32(salt_);
     out.put_u32(free_);
     out.put_u64(slots_.size());
@@ -262,12 +280,18 @@ class list_adt final : public chain_adt<K, uint32_t> {
     }
     if (live != c_.count() || !free_chain_ok(table, free)) return false;
     for (uint32_t e = 0; e < m; ++e)
-      if (table[e].n) table[e].n->extra = e;
+      if (table[e].n) table[e].n->extra.entry = e;
     slots_ = std::move(table);
     free_ = free;
     salt_ = salt;
     note_handle_salt(salt);
     return true;
+  }
+
+  // Takes back every change since begin_undo, the handle table included.
+  void rollback() noexcept override {
+    this->undo_steps([this](node* n) noexcept { reclaim(n); },
+                     [this](node* n, bool grew) noexcept { unclaim(n, grew); });
   }
 
   // For tests: entries in the handle table (live and free).
@@ -313,7 +337,7 @@ class list_adt final : public chain_adt<K, uint32_t> {
   }
 
   uint64_t handle_of(const node* n) const noexcept {
-    return static_cast<uint64_t>(slots_[n->extra].gen) << 32 | (static_cast<uint64_t>(n->extra) + 1);
+    return static_cast<uint64_t>(slots_[n->extra.entry].gen) << 32 | (static_cast<uint64_t>(n->extra.entry) + 1);
   }
   // The live node that h names, or null.
   node* lookup(uint64_t h) const noexcept {
@@ -323,16 +347,19 @@ class list_adt final : public chain_adt<K, uint32_t> {
     return s.n && s.gen == static_cast<uint32_t>(h >> 32) ? s.n : nullptr;
   }
 
-  // Allocates a node and its table entry, then links it before b.
+  // Allocates a node and its table entry, then links it before b
+  // (recorded when undo runs).
   void insert_before(node* b, const K& x) {
     if (free_ == no_slot && slots_.size() == slots_.capacity()) {
       if (slots_.size() >= no_slot) throw std::bad_alloc();
       slots_.reserve(std::max<size_t>(16, slots_.capacity() * 2));
     }
+    if (this->undo_) [[unlikely]] this->reserve_step();
     node* n = chain::make(x);
     // From here on nothing throws.
     uint32_t i;
-    if (free_ != no_slot) {
+    const bool grew = free_ == no_slot;
+    if (!grew) {
       i = free_;
       free_ = slots_[i].next_free;
       slots_[i].n = n;
@@ -340,18 +367,40 @@ class list_adt final : public chain_adt<K, uint32_t> {
       i = static_cast<uint32_t>(slots_.size());
       slots_.push_back(slot{n, salt_, no_slot});
     }
-    n->extra = i;
+    n->extra.entry = i;
     c_.link_before(b, n);
+    if (this->undo_) [[unlikely]] this->note_inserted(n, grew);
   }
-  // The hook that returns a removed node's entry to the free list.
+  // The hook that returns a removed node's entry to the free list; the
+  // node keeps the entry's old link for reclaim().
   auto release() noexcept {
     return [this](node* n) noexcept {
-      slot& s = slots_[n->extra];
+      slot& s = slots_[n->extra.entry];
       s.n = nullptr;
       ++s.gen;
+      n->extra.kept_next = s.next_free;
       s.next_free = free_;
-      free_ = n->extra;
+      free_ = n->extra.entry;
     };
+  }
+  // Undoes release(n). REQUIRES n's entry at the head of the free list
+  // (every later release undone).
+  void reclaim(node* n) noexcept {
+    slot& s = slots_[n->extra.entry];
+    free_ = s.next_free;
+    s.next_free = n->extra.kept_next;
+    --s.gen;
+    s.n = n;
+  }
+  // Undoes the taking of n's entry by insert_before (grew: it appended
+  // the entry). REQUIRES every later change to the table undone.
+  void unclaim(node* n, bool grew) noexcept {
+    if (grew) {
+      slots_.pop_back();
+    } else {
+      slots_[n->extra.entry].n = nullptr;
+      free_ = n->extra.entry;
+    }
   }
 
   std::vector<slot> slots_;

@@ -9,6 +9,12 @@
 //
 // Invariants: head.prev and tail.next are null; head and tail are null
 // exactly when count is 0; count is the number of nodes reachable from head.
+//
+// Taking changes back: detach() unlinks a run of nodes without freeing it.
+// The run keeps its inner links, and its first node's prev and last node's
+// next still name the neighbours it had, so reattach() can put it back
+// once every later change is undone (the neighbours are then adjacent
+// again). Nobody touches a detached node until it is reattached or freed.
 #pragma once
 
 #include <cstdint>
@@ -90,6 +96,50 @@ class node_chain {
       f = nx;
     }
   }
+  // The nodes of a detached run, first to last.
+  struct run {
+    node* first = nullptr;
+    node* last = nullptr;
+    uint64_t count = 0;
+  };
+  // Unlinks the nodes from f up to but not including l (a null l means
+  // through the tail) without freeing them, calling on_unlink(node*) on
+  // each in chain order. An empty run when f is null.
+  template <class F>
+  run detach(node* f, node* l, F&& on_unlink) noexcept {
+    run r;
+    if (!f) return r;
+    r.first = f;
+    r.last = l ? l->prev : tail_;
+    if (f->prev) f->prev->next = l;
+    else head_ = l;
+    if (l) l->prev = f->prev;
+    else tail_ = f->prev;
+    for (node* n = f;; n = n->next) {
+      on_unlink(n);
+      ++r.count;
+      if (n == r.last) break;
+    }
+    count_ -= r.count;
+    return r;
+  }
+  // Links a run that detach() took out back between its old neighbours.
+  // REQUIRES the chain as it was right after that detach.
+  void reattach(const run& r) noexcept {
+    node* before = r.first->prev;
+    node* after = r.last->next;
+    if (before) before->next = r.first;
+    else head_ = r.first;
+    if (after) after->prev = r.last;
+    else tail_ = r.last;
+    count_ += r.count;
+  }
+  // Frees the nodes of a detached run.
+  static void free_run(const run& r) noexcept {
+    node* n = r.first;
+    for (uint64_t i = 0; i < r.count; ++i) delete std::exchange(n, n->next);
+  }
+
   template <class F>
   void remove_head(F&& on_free) noexcept {
     if (head_) erase(head_, head_->next, on_free);

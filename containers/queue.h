@@ -4,6 +4,7 @@
 // Locking as every container: shared for reads (get_index included) and
 // save, exclusive for changes and load. An enqueue allocates its node
 // before linking it, so std::bad_alloc leaves the queue unchanged.
+// Changes are taken back as chain_kind.h describes.
 #pragma once
 
 #include <memory>
@@ -34,18 +35,18 @@ class queue_adt final : public chain_adt<K, no_extra> {
 
   bool del_all() override {
     write_lock l(*this);
-    c_.clear(no_hook{});
+    this->remove(c_.head(), nullptr, no_hook{});
     return true;
   }
   bool del_first() override {
     write_lock l(*this);
     if (c_.empty()) return false;
-    c_.remove_head(no_hook{});
+    this->remove(c_.head(), c_.head()->next, no_hook{});
     return true;
   }
   bool ins_last(const K& x) override {
     write_lock l(*this);
-    c_.insert_before(nullptr, x);
+    this->insert(nullptr, x);
     return true;
   }
 };

@@ -140,7 +140,10 @@ trie_adt::trie_adt(scalar key, scalar value) noexcept
       strings_(key == scalar::string),
       insertable_(key == scalar::string && value == scalar::u08) {}
 
-trie_adt::~trie_adt() { free_below(root_); }
+trie_adt::~trie_adt() {
+  if (undo_) end_undo();
+  free_below(root_);
+}
 
 uint64_t trie_adt::size() const {
   read_lock l(*this);
@@ -198,7 +201,8 @@ bool trie_adt::load(dump_in& in) {
   xstring s;
   for (uint64_t i = 0; i < n; ++i) {
     if (!in.get_text(&s)) return false;
-    if (!s.empty()) insert(s.view());
+    uint64_t depth;
+    if (!s.empty()) insert(s.view(), &depth);
   }
   return true;
 }
@@ -227,7 +231,13 @@ bool trie_adt::get_contains_nocase(const xstring& k, bool* out) const {
 
 bool trie_adt::del_all() {
   write_lock l(*this);
-  free_below(root_);
+  if (undo_) [[unlikely]] {
+    steps_.reserve(steps_.size() + 1);
+    steps_.push_back(undo_step{root_, count_, 0, 0, 0, true});
+    root_ = trie_node();
+  } else {
+    free_below(root_);
+  }
   count_ = 0;
   return true;
 }
@@ -235,7 +245,84 @@ bool trie_adt::del_all() {
 bool trie_adt::ins_key(const xstring& k, value_ref v) {
   if (!insertable_ || v.type != scalar::u08) return false;
   write_lock l(*this);
-  return insert(k.view());
+  if (undo_) [[unlikely]] return insert_recorded(k.view());
+  uint64_t depth;
+  return insert(k.view(), &depth);
+}
+
+// insert() with its step: room for the step and the key first, so a
+// failure leaves the record as it was.
+bool trie_adt::insert_recorded(std::string_view k) {
+  steps_.reserve(steps_.size() + 1);
+  const uint64_t at = keys_.size();
+  keys_.append(k);
+  uint64_t depth = 0;
+  bool added;
+  try {
+    added = insert(k, &depth);
+  } catch (...) {
+    keys_.resize(at);
+    throw;
+  }
+  if (!added) {
+    keys_.resize(at);
+    return false;
+  }
+  steps_.push_back(undo_step{trie_node(), 0, at, k.size(), depth, false});
+  return true;
+}
+
+// Undoes the insertion of k that changed the trie at depth. REQUIRES every
+// later change undone: the nodes on k's path down to depth are there (as
+// nodes, not tails), and below a new child hangs nothing but k.
+void trie_adt::take_back(std::string_view k, uint64_t depth) noexcept {
+  trie_node* cur = &root_;
+  for (uint64_t i = 0; i < depth; ++i) cur = &cur->kids[lower_child(*cur, static_cast<uint8_t>(k[i]))];
+  --count_;
+  if (depth == k.size()) {
+    cur->terminal = false;
+    return;
+  }
+  const uint32_t pos = lower_child(*cur, static_cast<uint8_t>(k[depth]));
+  free_below(cur->kids[pos]);
+  std::memmove(cur->kids + pos, cur->kids + pos + 1, (cur->n - pos - 1) * sizeof(trie_node));
+  if (--cur->n == 0) {
+    std::free(cur->kids);
+    cur->kids = nullptr;
+    cur->cap = 0;
+  }
+}
+
+// REQUIRES no undo running (no nesting).
+void trie_adt::begin_undo() { undo_ = true; }
+
+// Frees the tries that del_all steps kept.
+void trie_adt::end_undo() noexcept {
+  for (undo_step& s : steps_)
+    if (s.cleared) free_below(s.root);
+  drop_record();
+}
+
+// Takes back every step, newest first.
+void trie_adt::rollback() noexcept {
+  for (uint64_t i = steps_.size(); i-- > 0;) {
+    const undo_step& s = steps_[i];
+    if (s.cleared) {
+      free_below(root_);
+      root_ = s.root;
+      count_ = s.count;
+    } else {
+      take_back(std::string_view(keys_).substr(s.key_at, s.key_len), s.depth);
+    }
+  }
+  drop_record();
+}
+
+// Frees the record and ends recording.
+void trie_adt::drop_record() noexcept {
+  elem_array<undo_step>().swap(steps_);
+  std::string().swap(keys_);
+  undo_ = false;
 }
 
 bool trie_adt::contains(std::string_view k) const noexcept {
@@ -296,7 +383,7 @@ bool trie_adt::contains_nocase(std::string_view k) const {
 // Follows the stored prefix of k (unfolding tails on the way), then builds
 // the new child with the rest of k as its tail and links it last, so a
 // failed allocation leaves the stored set as it was.
-bool trie_adt::insert(std::string_view k) {
+bool trie_adt::insert(std::string_view k, uint64_t* depth) {
   if (k.empty()) return false;
   trie_node* cur = &root_;
   uint64_t i = 0;
@@ -314,6 +401,7 @@ bool trie_adt::insert(std::string_view k) {
     cur = c;
     ++i;
   }
+  *depth = i;
   if (i == k.size()) {
     if (cur->terminal) return false;
     cur->terminal = true;

@@ -30,6 +30,16 @@
 // del_all, save and load; ins_key answers only when the requested value type
 // is u08.
 //
+// Taking changes back: while undo_ is set, an insertion records its key
+// (bytes appended to keys_) and the depth where it changed the trie: a new
+// child there, or the terminal flag of the key's last node. Rollback walks
+// the key down to that depth and unlinks and frees that child (all that
+// hangs below it is the key's, once later insertions are undone) or clears
+// the flag. Tails that insertions spelled out as nodes stay so: that
+// changes no answer. del_all keeps the whole old root and count in its
+// step; rollback frees whatever is there and puts them back, end_undo frees
+// them. Room for the step and the key is allocated before the change.
+//
 // Locking: shared for size, get_*, save; exclusive for ins_key, del_all,
 // load. ins_key allocates the new branch before linking it, so
 // std::bad_alloc leaves the stored strings unchanged (a tail on the way may
@@ -37,6 +47,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "containers/kind_common.h"
@@ -75,8 +86,29 @@ class trie_adt final : public adt<xstring> {
   bool del_all() override;
   bool ins_key(const xstring& k, value_ref v) override;
 
+  void begin_undo() override;
+  void end_undo() noexcept override;
+  void rollback() noexcept override;
+
  private:
-  bool insert(std::string_view k);
+  // An insertion (its key is keys_[key_at, key_at + key_len), depth as
+  // insert() reported it), or, when cleared, a del_all that left the old
+  // root and count here.
+  struct undo_step {
+    trie_node root;
+    uint64_t count;
+    uint64_t key_at;
+    uint64_t key_len;
+    uint64_t depth;
+    bool cleared;
+  };
+
+  // Adds k; *depth tells where the trie changed: k.size() when the key's
+  // last node existed and became terminal, else the depth of the new child.
+  bool insert(std::string_view k, uint64_t* depth);
+  bool insert_recorded(std::string_view k);
+  void take_back(std::string_view k, uint64_t depth) noexcept;
+  void drop_record() noexcept;
   bool contains(std::string_view k) const noexcept;
   bool contains_nocase(std::string_view k) const;
   // Calls f(path) for every stored string, in listing order.
@@ -87,6 +119,9 @@ class trie_adt final : public adt<xstring> {
   uint64_t count_ = 0;
   bool strings_;     // created with key type string
   bool insertable_;  // strings_ and value type u08
+  bool undo_ = false;
+  elem_array<undo_step> steps_;
+  std::string keys_;
 };
 
 }  // namespace nosql_db
