@@ -88,6 +88,8 @@ struct journal::file {
   // a page that a sync is writing back (which waits for the disk).
   uint64_t copied = 0;
   std::string pending;
+  // Threads inside settle() for this file, which a file must outlive.
+  uint32_t users = 0;
 
   file() = default;
   file(const file&) = delete;
@@ -164,15 +166,28 @@ void journal::end_previous(bool superseded) {
   {
     std::unique_lock l(m_);
     if (!prev_) return;
-    // A sync of it may be running: wait for it.
-    synced_.wait(l, [&] { return !prev_->syncing; });
+    // A sync of it may be running, and writers may be waiting for one:
+    // wait until nobody uses it. Nobody starts to: what is appended from
+    // now on goes to the current file.
+    synced_.wait(l, [&] { return !prev_->syncing && prev_->users == 0; });
     old = std::move(prev_);
+    if (!superseded) {
+      // It stays the journal of the checkpoint before: the records that
+      // wait for a sync go into it, and all of it to the disk, before its
+      // writers are told (by its absence) that it is safe.
+      std::memcpy(old->map + old->copied, old->pending.data(), old->pending.size());
+      old->copied += old->pending.size();
+      old->pending.clear();
+      if (io.fdatasync(old->fd) == 0) {
+        old->synced = old->tail;
+        old->note_synced();
+        if (io.fdatasync(old->fd) == 0) return;
+      }
+      failed_ = true;
+      return;
+    }
   }
-  if (superseded) {
-    ::unlinkat(dir_fd_, journal_name(old->seq).c_str(), 0);
-  } else {
-    io.fdatasync(old->fd);
-  }
+  ::unlinkat(dir_fd_, journal_name(old->seq).c_str(), 0);
 }
 
 uint64_t journal::sequence() const {
@@ -334,7 +349,10 @@ bool journal::settle(ticket t) {
     if (now < next_batch_sync_ns_ || f->syncing) return true;
     next_batch_sync_ns_ = now + batch_interval_ns;
   }
-  return sync(*f, t.end, l) || journal_failure("sync");
+  ++f->users;
+  const bool ok = sync(*f, t.end, l);
+  if (--f->users == 0) synced_.notify_all();
+  return ok || journal_failure("sync");
 }
 
 bool journal::sync_all() {
