@@ -25,6 +25,7 @@
 #include "api/vox_nosql.h"
 #include "durable_ops.h"
 #include "lang/io.h"
+#include "persist/journal.h"
 #include "test_util.h"
 
 extern char** environ;
@@ -399,15 +400,49 @@ namespace {
 
 // Writers on shared and own containers, syncing each change, while
 // another thread checkpoints: every change is in the recovered store.
+// A record appended to the file a checkpoint would supersede, still
+// waiting for its sync when that checkpoint fails: the file keeps it, on
+// disk, before its writer settles (and finds the file gone).
+TEST(Durable, AFailedCheckpointKeepsTheRecordsWaitingForASync) {
+  temp_dir dir;
+  const int dir_fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(dir_fd, 0);
+  {
+    std::unique_ptr<journal> j = journal::open(dir_fd, 1, 0, sync_mode::always);
+    ASSERT_TRUE(j);
+    ASSERT_TRUE(j->begin_next(2, 5));
+    ASSERT_TRUE(j->reserve(4, 3));
+    const change_log::ticket t = j->append(4, "old");  // epoch 4: the first file's
+    j->end_previous(false);
+    EXPECT_TRUE(j->settle(t));
+  }
+  std::vector<std::string> records;
+  uint64_t end = 0;
+  ASSERT_TRUE(read_journal(dir_fd, 1, [&](std::string_view r) { return records.emplace_back(r), true; }, &end));
+  EXPECT_EQ(records, std::vector<std::string>{"old"});
+  ::close(dir_fd);
+}
+
+ssize_t fail_long_writes(int fd, const void* p, size_t n) {
+  if (n > 64) return errno = EIO, -1;
+  return ::write(fd, p, n);
+}
+
 TEST(Threads, DurableWritersShareSyncsWhileCheckpointsRun) {
   temp_dir dir;
   test_store t;
   ASSERT_EQ(durable_open(t.s, dir.file("store").c_str(), 2), 0);
   ASSERT_TRUE(t.ok("c set i64 shared") && t.ok("c list u32 l"));
   std::atomic<bool> stop{false};
+  // Every other checkpoint fails while it writes: the journal it would
+  // have superseded stays, with every record acknowledged meanwhile.
   std::thread checkpoints([&] {
-    while (!stop) {
-      if (durable_checkpoint(t.s) != 0) std::abort();
+    for (int k = 0; !stop; ++k) {
+      const io_calls saved = io;
+      if (k % 2) io.write = fail_long_writes;
+      const int32_t code = durable_checkpoint(t.s);
+      io = saved;
+      if (code != (k % 2 ? VOX_E_CHECKPOINT_FAILED : 0)) std::abort();
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   });
