@@ -1,7 +1,9 @@
 // docs/FORMATS.md stays true. Every ```dump example: its offsets add up,
 // its commands build a store that dumps to exactly its bytes, and its bytes
 // read back into the same containers (placeholders aside) and dump to
-// themselves again. Every kind has its body section, and every
+// themselves again. Every ```record example: its commands, run in durable
+// mode (the lines between .begin and .commit as one batch), journal exactly
+// its bytes as their last record. Every kind has its body section, and every
 // `Format: docs/FORMATS.md, "..."` citation in the sources names a section.
 #include <gtest/gtest.h>
 
@@ -15,6 +17,11 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "api/durable.h"
+#include "persist/journal.h"
 #include "test_util.h"
 
 namespace nosql_db {
@@ -63,14 +70,16 @@ std::string parse_bytes_line(std::string_view l, std::string* bytes) {
   return run.empty() ? "no bytes" : "";
 }
 
-std::vector<example> examples_in(const std::string& doc) {
+// The examples fenced as ```<fence> NAME.
+std::vector<example> examples_in(const std::string& doc, const std::string& fence = "dump") {
+  const std::string open = "```" + fence + " ";
   std::vector<example> out;
   std::istringstream in(doc);
   std::string l;
   bool inside = false;
   for (int n = 1; std::getline(in, l); ++n) {
     if (!inside) {
-      if (l.rfind("```dump ", 0) == 0) out.push_back({l.substr(8), n, {}, {}, {}}), inside = true;
+      if (l.rfind(open, 0) == 0) out.push_back({l.substr(open.size()), n, {}, {}, {}}), inside = true;
     } else if (l == "```") {
       inside = false;
     } else if (l.rfind("> ", 0) == 0) {
@@ -145,6 +154,38 @@ std::string test_name(const testing::TestParamInfo<example>& p) {
 }
 INSTANTIATE_TEST_SUITE_P(Doc, FormatsDocExample, testing::ValuesIn(examples_in(read_file(docs_dir + "/FORMATS.md"))),
                          test_name);
+
+class FormatsDocRecord : public testing::TestWithParam<example> {};
+
+TEST_P(FormatsDocRecord, IsTheJournalsLastRecord) {
+  const example& ex = GetParam();
+  ASSERT_EQ(ex.error, "") << where(ex);
+  temp_dir dir;
+  test_store t;
+  ASSERT_EQ(durable_open(t.s, dir.path().c_str(), 0), 0);
+  std::string batch;
+  bool in_batch = false;
+  for (const std::string& c : ex.commands) {
+    if (c == ".begin" || c == ".commit") {
+      if (c == ".commit") EXPECT_GE(t.batch(batch), 0) << where(ex) << ": " << batch;
+      in_batch = c == ".begin";
+      batch.clear();
+    } else if (in_batch) {
+      batch += c + "\n";
+    } else {
+      EXPECT_TRUE(t.ok(c)) << where(ex) << ": " << c;
+    }
+  }
+  ASSERT_EQ(durable_close(t.s), 0);
+  const int dir_fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+  std::string last;
+  uint64_t end = 0;
+  EXPECT_TRUE(read_journal(dir_fd, 1, [&](std::string_view r) { return last.assign(r), true; }, &end));
+  ::close(dir_fd);
+  EXPECT_EQ(first_difference(ex.bytes, last), "") << where(ex);
+}
+INSTANTIATE_TEST_SUITE_P(Doc, FormatsDocRecord,
+                         testing::ValuesIn(examples_in(read_file(docs_dir + "/FORMATS.md"), "record")), test_name);
 
 TEST(FormatsDoc, SectionsForEveryKindAndEveryCitation) {
   const std::string doc = read_file(docs_dir + "/FORMATS.md");
