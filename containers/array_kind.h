@@ -1,7 +1,8 @@
 // array_adt<K>: what the kinds stored in one elem_array<K> share (vector,
 // stack, heap): size, save in storage order, get_all, del_all keeping the
-// block, the changes the kinds make to the array, and taking them back.
-// The derived kind adds its own operations and load.
+// block (or handing it to the record, below), the changes the kinds make
+// to the array, and taking them back. The derived kind adds its own
+// operations and load (which records nothing).
 //
 // undo_record<K, Step>: what a container keeps from begin_undo to its end
 // (the array kinds here, the deque too): the steps it took, newest last,
@@ -25,6 +26,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cassert>
 #include <memory>
 #include <type_traits>
 
@@ -84,6 +86,7 @@ class undo_record {
   }
 
  private:
+  // Moves from into to: a string by swapping, so nothing is copied.
   static void keep(K& to, K& from) noexcept {
     if constexpr (std::is_same_v<K, xstring>) to.swap(from);
     else to = from;
@@ -126,7 +129,10 @@ class array_adt : public adt<K> {
   }
 
   // Starts a record (one allocation). REQUIRES no record yet.
-  void begin_undo() override { undo_ = std::make_unique<record>(); }
+  void begin_undo() override {
+    assert(!undo_);
+    undo_ = std::make_unique<record>();
+  }
   // Keeps the changes; frees the record.
   void end_undo() noexcept override { undo_.reset(); }
   // Takes back every recorded step, newest first, and frees the record.
@@ -216,6 +222,8 @@ class array_adt : public adt<K> {
   std::unique_ptr<record> undo_;  // null unless changes may be taken back
 
  private:
+  // The recorded forms of the changes above: room first, then the change
+  // (which may still throw before it changes anything), then the step.
   void insert_recorded(uint64_t i, const K& x) {
     undo_->make_room(1, 0);
     if (i == a_.size()) a_.push_back(x);

@@ -39,6 +39,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cassert>
 #include <memory>
 #include <type_traits>
 #include <utility>
@@ -239,7 +240,10 @@ class deque_adt final : public adt<K> {
   }
 
   // Starts a record (one allocation). REQUIRES no record yet.
-  void begin_undo() override { undo_ = std::make_unique<record>(); }
+  void begin_undo() override {
+    assert(!undo_);
+    undo_ = std::make_unique<record>();
+  }
   // Keeps the changes; frees the record.
   void end_undo() noexcept override { drop_record(); }
   // Takes back every recorded step, newest first, and frees the record,
@@ -489,6 +493,7 @@ class deque_adt final : public adt<K> {
     }
     return true;
   }
+  // assign, recorded: the old values of [b, e) go to the record.
   void assign_recorded(uint64_t b, uint64_t e, const K& x) {
     if (b == e) return;
     undo_->make_room(1, e - b);
@@ -547,6 +552,7 @@ class deque_adt final : public adt<K> {
         break;
     }
   }
+  // Puts back the bookkeeping s saw.
   void relayout(const undo_step& s) noexcept {
     front_ = s.front;
     back_ = s.back;
