@@ -26,14 +26,25 @@
 // Locking as every container: shared for reads and save, exclusive for
 // changes and load. Insertions allocate (table, block) before writing, so
 // std::bad_alloc leaves the elements unchanged.
+//
+// Taking changes back (undo_record, containers/array_kind.h): every step
+// records the bookkeeping before it (front, back, origin), which puts
+// every element back in its slot; besides that, a push records the block
+// it allocated (freed again), ins_nth its index (the moved elements move
+// back), a run of end removals the values it removed and the blocks it
+// released, which the record keeps instead of freeing; an overwrite saves
+// the old values; del_all hands the whole table to the record and starts
+// an empty one. Taking back puts back what it finds in the record and
+// allocates nothing.
 #pragma once
 
 #include <algorithm>
+#include <cassert>
 #include <memory>
 #include <type_traits>
 #include <utility>
 
-#include "containers/kind_common.h"
+#include "containers/array_kind.h"
 #include "containers/kinds.h"
 
 namespace nosql_db {
@@ -48,8 +59,8 @@ class deque_adt final : public adt<K> {
 
   deque_adt() noexcept : adt<K>(kind::deque, scalar_traits<K>::id, scalar_traits<K>::desc, u08_desc) {}
   ~deque_adt() override {
-    for (uint64_t e = 0; e < table_len_; ++e) delete[] table_[e];
-    delete[] table_;
+    drop_record();
+    free_table(table_, table_len_);
   }
 
   uint64_t size() const override {
@@ -125,38 +136,48 @@ class deque_adt final : public adt<K> {
 
   bool del_all() override {
     write_lock l(*this);
+    if (undo_) [[unlikely]] {
+      clear_recorded();
+      return true;
+    }
     front_ = back_ = 0;
     origin_ = 0;
     return true;
   }
   bool del_first() override {
     write_lock l(*this);
+    if (undo_) [[unlikely]] return pop_recorded(true, 1);
     pop_front();
     return true;
   }
   bool del_last() override {
     write_lock l(*this);
+    if (undo_) [[unlikely]] return pop_recorded(false, 1);
     pop_back();
     return true;
   }
   bool del_first_n(uint64_t n) override {
     write_lock l(*this);
+    if (undo_) [[unlikely]] return pop_recorded(true, n);
     for (uint64_t k = std::min(n, count()); k > 0; --k) pop_front();
     return true;
   }
   bool del_last_n(uint64_t n) override {
     write_lock l(*this);
+    if (undo_) [[unlikely]] return pop_recorded(false, n);
     for (uint64_t k = std::min(n, count()); k > 0; --k) pop_back();
     return true;
   }
 
   bool ins_first(const K& x) override {
     write_lock l(*this);
+    if (undo_) [[unlikely]] return grow_recorded(here(undo_op::pushed), front_spot(), [&] { push_front(x); });
     push_front(x);
     return true;
   }
   bool ins_last(const K& x) override {
     write_lock l(*this);
+    if (undo_) [[unlikely]] return grow_recorded(here(undo_op::pushed), back_spot(), [&] { push_back(x); });
     push_back(x);
     return true;
   }
@@ -165,15 +186,12 @@ class deque_adt final : public adt<K> {
     write_lock l(*this);
     const uint64_t n = count();
     if (i > n) return false;
-    K copy(x);
-    if (n == 0 || 2 * i >= n) {
-      push_back(copy);  // the only step that can throw
-      for (uint64_t j = n; j > i; --j) at(j) = std::move(at(j - 1));
-    } else {
-      push_front(copy);
-      for (uint64_t j = 1; j <= i; ++j) at(j - 1) = std::move(at(j));
+    if (undo_) [[unlikely]] {
+      undo_step s = here(undo_op::inserted);
+      s.at = i;
+      return grow_recorded(s, back_moves(i, n) ? back_spot() : front_spot(), [&] { insert(i, x); });
     }
-    at(i) = std::move(copy);
+    insert(i, x);
     return true;
   }
 
@@ -187,19 +205,19 @@ class deque_adt final : public adt<K> {
     if (p == 0) return false;
     write_lock l(*this);
     if (p > count()) return false;
-    at(p - 1) = x;
+    assign_at(p - 1, x);
     return true;
   }
   bool set_first(const K& x) override {
     write_lock l(*this);
     if (count() == 0) return false;
-    at(0) = x;
+    assign_at(0, x);
     return true;
   }
   bool set_last(const K& x) override {
     write_lock l(*this);
     if (count() == 0) return false;
-    at(count() - 1) = x;
+    assign_at(count() - 1, x);
     return true;
   }
   bool set_range(uint64_t from, uint64_t to, const K& x) override {
@@ -221,6 +239,21 @@ class deque_adt final : public adt<K> {
     return true;
   }
 
+  // Starts a record (one allocation). REQUIRES no record yet.
+  void begin_undo() override {
+    assert(!undo_);
+    undo_ = std::make_unique<record>();
+  }
+  // Keeps the changes; frees the record.
+  void end_undo() noexcept override { drop_record(); }
+  // Takes back every recorded step, newest first, and frees the record,
+  // whose blocks and tables are back in use.
+  void rollback() noexcept override {
+    if (!undo_) return;
+    undo_->newest_first([&](const undo_step& s) { take_back(s); });
+    undo_.reset();
+  }
+
   // For tests: the store's bookkeeping.
   struct layout {
     uint64_t table_length, front_count, back_count;
@@ -237,13 +270,20 @@ class deque_adt final : public adt<K> {
 
  private:
   enum side : uint64_t { back_side = 0, front_side = 1 };
+  // A slot of a side.
+  struct spot {
+    side sd;
+    uint64_t s;
+  };
+  static constexpr uint64_t no_entry = UINT64_MAX;
 
   uint64_t count() const noexcept { return front_ + back_; }
   bool range_ok(uint64_t from, uint64_t to) const noexcept {
     return count() > 0 && from >= 1 && to >= 1 && from <= to && from <= count();
   }
 
-  K& slot(side sd, uint64_t s) const noexcept { return table_[2 * (s / block_size) + sd][s % block_size]; }
+  static uint64_t entry_of(spot p) noexcept { return 2 * (p.s / block_size) + p.sd; }
+  K& slot(side sd, uint64_t s) const noexcept { return table_[entry_of({sd, s})][s % block_size]; }
   // Element i (0-based). REQUIRES: i < count(), or i == count() right after
   // a push made it live. Arithmetic is modulo 2^64; origin's sign rules
   // keep both slot numbers in range.
@@ -256,7 +296,7 @@ class deque_adt final : public adt<K> {
   // Makes slot s of side sd writable: grows the table by 16-entry steps
   // and allocates the block on first use.
   void ensure(side sd, uint64_t s) {
-    const uint64_t e = 2 * (s / block_size) + sd;
+    const uint64_t e = entry_of({sd, s});
     if (e >= table_len_) {
       const uint64_t len = table_len_ + ((e - table_len_) / table_step + 1) * table_step;
       K** t = new K*[len]();
@@ -269,39 +309,65 @@ class deque_adt final : public adt<K> {
     if (!table_[e]) table_[e] = std::is_trivially_default_constructible_v<K> ? new K[block_size] : new K[block_size]();
   }
 
+  // Where the next push at the back (front) puts its element. When the
+  // back (front) part is empty and consumed slots of the other side lie
+  // before the live ones, it takes the last of those.
+  spot back_spot() const noexcept {
+    if (origin_ < 0) return {front_side, static_cast<uint64_t>(-origin_) - 1};
+    return {back_side, back_ + static_cast<uint64_t>(origin_)};
+  }
+  spot front_spot() const noexcept {
+    if (origin_ > 0) return {back_side, static_cast<uint64_t>(origin_) - 1};
+    return {front_side, front_ + static_cast<uint64_t>(-origin_)};
+  }
   void push_back(const K& x) {
+    const spot p = back_spot();
+    ensure(p.sd, p.s);
+    slot(p.sd, p.s) = x;
     if (origin_ < 0) {
-      // The back part is empty: x takes the last consumed front slot.
-      const uint64_t s = static_cast<uint64_t>(-origin_) - 1;
-      ensure(front_side, s);
-      slot(front_side, s) = x;
       ++origin_;
       ++front_;
     } else {
-      const uint64_t s = back_ + static_cast<uint64_t>(origin_);
-      ensure(back_side, s);
-      slot(back_side, s) = x;
       ++back_;
     }
   }
   void push_front(const K& x) {
+    const spot p = front_spot();
+    ensure(p.sd, p.s);
+    slot(p.sd, p.s) = x;
     if (origin_ > 0) {
-      // The front part is empty: x takes the last consumed back slot.
-      const uint64_t s = static_cast<uint64_t>(origin_) - 1;
-      ensure(back_side, s);
-      slot(back_side, s) = x;
       --origin_;
       ++back_;
     } else {
-      const uint64_t s = front_ + static_cast<uint64_t>(-origin_);
-      ensure(front_side, s);
-      slot(front_side, s) = x;
       ++front_;
     }
   }
+  // Whether ins_nth at index i of n elements moves the back part (else
+  // the front part): the shorter side moves.
+  static bool back_moves(uint64_t i, uint64_t n) noexcept { return n == 0 || 2 * i >= n; }
+  // ins_nth. REQUIRES: i <= count().
+  void insert(uint64_t i, const K& x) {
+    const uint64_t n = count();
+    K copy(x);
+    if (back_moves(i, n)) {
+      push_back(copy);  // the only step that can throw
+      for (uint64_t j = n; j > i; --j) at(j) = std::move(at(j - 1));
+    } else {
+      push_front(copy);
+      for (uint64_t j = 1; j <= i; ++j) at(j - 1) = std::move(at(j));
+    }
+    at(i) = std::move(copy);
+  }
+
+  // A block a removal took out of the table while changes are recorded:
+  // the record keeps it instead of freeing it.
+  struct parked {
+    K* block = nullptr;
+    uint64_t entry = no_entry;
+  };
   // Removed slots keep their values (a string keeps its buffer) until
-  // their block is released.
-  void pop_front() noexcept {
+  // their block is released. A released block goes to *keep when given.
+  void pop_front(parked* keep = nullptr) noexcept {
     if (front_ > 0) {
       if (--front_ == 0) origin_ = 0;
     } else if (back_ > 0) {
@@ -309,11 +375,11 @@ class deque_adt final : public adt<K> {
         origin_ = 0;
       } else {
         ++origin_;
-        release_consumed(back_side, static_cast<uint64_t>(origin_));
+        release_consumed(back_side, static_cast<uint64_t>(origin_), keep);
       }
     }
   }
-  void pop_back() noexcept {
+  void pop_back(parked* keep = nullptr) noexcept {
     if (back_ > 0) {
       if (--back_ == 0) origin_ = 0;
     } else if (front_ > 0) {
@@ -321,20 +387,21 @@ class deque_adt final : public adt<K> {
         origin_ = 0;
       } else {
         --origin_;
-        release_consumed(front_side, static_cast<uint64_t>(-origin_));
+        release_consumed(front_side, static_cast<uint64_t>(-origin_), keep);
       }
     }
   }
   // consumed slots of side sd now lie before the live elements. When that
   // count reaches a block boundary, the block two blocks inward has no live
   // slot and one whole consumed block separates it from the live ones: free
-  // it. The gap keeps a removal/insertion pair at a boundary from
-  // allocating and freeing a block each time.
-  void release_consumed(side sd, uint64_t consumed) noexcept {
+  // it (or hand it to *keep). The gap keeps a removal/insertion pair at a
+  // boundary from allocating and freeing a block each time.
+  void release_consumed(side sd, uint64_t consumed, parked* keep) noexcept {
     if (consumed % block_size != 0 || consumed < 2 * block_size) return;
-    K*& b = table_[2 * (consumed / block_size - 2) + sd];
-    delete[] b;
-    b = nullptr;
+    const uint64_t e = entry_of({sd, consumed - 2 * block_size});
+    if (keep) *keep = {table_[e], e};
+    else delete[] table_[e];
+    table_[e] = nullptr;
   }
 
   void copy_out(uint64_t b, uint64_t e, list* out) const {
@@ -343,10 +410,173 @@ class deque_adt final : public adt<K> {
   }
   // All or nothing, as fill_all: grow every string first, then assign.
   void assign(uint64_t b, uint64_t e, const K& x) {
+    if (undo_) [[unlikely]] return assign_recorded(b, e, x);
     if constexpr (std::is_same_v<K, xstring>) {
       for (uint64_t i = b; i < e; ++i) at(i).reserve(x.size());
     }
     for (uint64_t i = b; i < e; ++i) at(i) = x;
+  }
+  // Sets element i (< count()) to x.
+  void assign_at(uint64_t i, const K& x) {
+    if (undo_) [[unlikely]] return assign_recorded(i, i + 1, x);
+    at(i) = x;
+  }
+
+  // Frees a table and every block in it.
+  static void free_table(K** t, uint64_t len) noexcept {
+    for (uint64_t e = 0; e < len; ++e) delete[] t[e];
+    delete[] t;
+  }
+
+  // ---- Taking changes back ----
+  enum class undo_op : uint8_t { pushed, inserted, popped_front, popped_back, released, overwritten, cleared };
+  struct undo_step {
+    undo_op what;
+    uint64_t front, back;  // the bookkeeping before the change (not released)
+    int64_t origin;
+    uint64_t at;  // inserted, overwritten: the index; released: the entry; cleared: the table length
+    union {
+      uint64_t count;  // popped_*, overwritten: how many elements
+      uint64_t entry;  // pushed, inserted: the block the push allocated (no_entry: none)
+      K* block;        // released: the block a removal took out of the table
+      K** table;       // cleared: the table del_all took away
+    };
+  };
+  using record = undo_record<K, undo_step>;
+
+  // A step of kind w with the bookkeeping as it is now.
+  undo_step here(undo_op w) const noexcept { return {w, front_, back_, origin_, 0, {0}}; }
+
+  // Makes a push or ins_nth (change) whose new element goes to p and
+  // records s for it, with the block at p when the change allocated it. A
+  // change that throws after allocating that block frees it again.
+  template <class Change>
+  bool grow_recorded(undo_step s, spot p, Change&& change) {
+    undo_->make_room(1, 0);
+    const uint64_t e = entry_of(p);
+    const bool fresh = e >= table_len_ || !table_[e];
+    try {
+      change();
+    } catch (...) {
+      if (fresh && e < table_len_) {
+        delete[] table_[e];
+        table_[e] = nullptr;
+      }
+      throw;
+    }
+    s.entry = fresh ? e : no_entry;
+    undo_->add(s);
+    return true;
+  }
+  // Removes up to n elements at the front (else the back) as one step
+  // that keeps their values, followed by one step for each block the
+  // removals release. Room for all of it comes first: k removals cross at
+  // most k / block_size + 1 block boundaries.
+  bool pop_recorded(bool front, uint64_t n) {
+    const uint64_t k = std::min(n, count());
+    if (k == 0) return true;
+    undo_->make_room(2 + k / block_size, k);
+    undo_step s = here(front ? undo_op::popped_front : undo_op::popped_back);
+    s.count = k;
+    undo_->add(s);
+    const uint64_t first = front ? 0 : count() - k;
+    undo_->save(k, [&](uint64_t j) -> K& { return at(first + j); });
+    for (uint64_t j = 0; j < k; ++j) {
+      parked p;
+      if (front) pop_front(&p);
+      else pop_back(&p);
+      if (!p.block) continue;
+      undo_step r = here(undo_op::released);
+      r.at = p.entry;
+      r.block = p.block;
+      undo_->add(r);
+    }
+    return true;
+  }
+  // assign, recorded: the old values of [b, e) go to the record.
+  void assign_recorded(uint64_t b, uint64_t e, const K& x) {
+    if (b == e) return;
+    undo_->make_room(1, e - b);
+    undo_->overwrite(e - b, x, [&](uint64_t j) -> K& { return at(b + j); });
+    undo_step s = here(undo_op::overwritten);
+    s.at = b;
+    s.count = e - b;
+    undo_->add(s);
+  }
+  // del_all: the table goes to the record whole, no element copied.
+  void clear_recorded() {
+    if (count() == 0) return;
+    undo_->make_room(1, 0);
+    undo_step s = here(undo_op::cleared);
+    s.at = table_len_;
+    s.table = table_;
+    undo_->add(s);
+    table_ = nullptr;
+    table_len_ = 0;
+    front_ = back_ = 0;
+    origin_ = 0;
+  }
+
+  // Takes back one step. REQUIRES the deque as the step left it (every
+  // newer step taken back), so each block the step needs is in the table.
+  void take_back(const undo_step& s) noexcept {
+    switch (s.what) {
+      case undo_op::inserted:
+        close_gap(s.at);
+        [[fallthrough]];
+      case undo_op::pushed:
+        relayout(s);
+        if (s.entry != no_entry) {
+          delete[] table_[s.entry];
+          table_[s.entry] = nullptr;
+        }
+        break;
+      case undo_op::released:
+        table_[s.at] = s.block;
+        break;
+      case undo_op::popped_front:
+      case undo_op::popped_back: {
+        relayout(s);
+        const uint64_t first = s.what == undo_op::popped_front ? 0 : count() - s.count;
+        undo_->restore(s.count, [&](uint64_t j) -> K& { return at(first + j); });
+        break;
+      }
+      case undo_op::overwritten:
+        undo_->restore(s.count, [&](uint64_t j) -> K& { return at(s.at + j); });
+        break;
+      case undo_op::cleared:
+        free_table(table_, table_len_);  // what was built since
+        table_ = s.table;
+        table_len_ = s.at;
+        relayout(s);
+        break;
+    }
+  }
+  // Puts back the bookkeeping s saw.
+  void relayout(const undo_step& s) noexcept {
+    front_ = s.front;
+    back_ = s.back;
+    origin_ = s.origin;
+  }
+  // Takes back insert(i, x)'s moves: the elements that moved for x move
+  // back over it. REQUIRES the count right after that insert.
+  void close_gap(uint64_t i) noexcept {
+    const uint64_t n = count() - 1;
+    if (back_moves(i, n)) {
+      for (uint64_t j = i; j < n; ++j) at(j) = std::move(at(j + 1));
+    } else {
+      for (uint64_t j = i; j > 0; --j) at(j) = std::move(at(j - 1));
+    }
+  }
+  // Frees the record and what only it holds (released blocks, tables
+  // del_all took away).
+  void drop_record() noexcept {
+    if (!undo_) return;
+    undo_->newest_first([](const undo_step& s) {
+      if (s.what == undo_op::released) delete[] s.block;
+      else if (s.what == undo_op::cleared) free_table(s.table, s.at);
+    });
+    undo_.reset();
   }
 
   K** table_ = nullptr;
@@ -354,6 +584,7 @@ class deque_adt final : public adt<K> {
   uint64_t table_len_ = 0;
   uint64_t front_ = 0;
   uint64_t back_ = 0;
+  std::unique_ptr<record> undo_;  // null unless changes may be taken back
 };
 
 #define NOSQL_EXTERN_DEQUE(tag, T, ...) extern template class deque_adt<T>;

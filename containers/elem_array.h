@@ -84,6 +84,13 @@ class elem_array {
     std::rotate(data_ + i, data_ + i + k, data_ + size_);
     size_ -= k;
   }
+  // The inverse of erase_at: opens k slots at slot i, which take what the
+  // k slots past the size held; slots i.. move up by k. Never allocates.
+  // REQUIRES: i <= size, size + k <= capacity.
+  void open_at(uint64_t i, uint64_t k) noexcept {
+    size_ += k;
+    std::rotate(data_ + i, data_ + size_ - k, data_ + size_);
+  }
 
  private:
   void grow_to(uint64_t n) {

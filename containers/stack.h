@@ -5,7 +5,8 @@
 //
 // Locking as every container: shared for reads and save, exclusive for
 // changes and load. A push that cannot grow throws std::bad_alloc before
-// anything changes.
+// anything changes. Changes go through array_adt, which records them while
+// they may be taken back.
 #pragma once
 
 #include <algorithm>
@@ -19,6 +20,10 @@ namespace nosql_db {
 template <class K>
 class stack_adt final : public array_adt<K> {
   using array_adt<K>::a_;
+  using array_adt<K>::insert_at;
+  using array_adt<K>::erase_at;
+  using array_adt<K>::fill_range;
+  using array_adt<K>::assign_at;
 
  public:
   stack_adt() noexcept : array_adt<K>(kind::stack) {}
@@ -39,24 +44,24 @@ class stack_adt final : public array_adt<K> {
   bool del_last() override {
     write_lock l(*this);
     if (a_.empty()) return false;
-    a_.resize(a_.size() - 1);
+    erase_at(a_.size() - 1, 1);
     return true;
   }
   bool ins_last(const K& x) override {
     write_lock l(*this);
-    a_.push_back(x);
+    insert_at(a_.size(), x);
     return true;
   }
 
   bool set_all(const K& x) override {
     write_lock l(*this);
-    fill_all(a_.begin(), a_.end(), x);
+    fill_range(0, a_.size(), x);
     return true;
   }
   bool set_last(const K& x) override {
     write_lock l(*this);
     if (a_.empty()) return false;
-    a_[a_.size() - 1] = x;
+    assign_at(a_.size() - 1, x);
     return true;
   }
 };

@@ -2,7 +2,8 @@
 // position, stored in one elem_array<K>.
 //
 // Reads by position are O(1); insertion and removal at slot i move the tail;
-// del_all and del_last only change the size and keep the block.
+// del_all and del_last only change the size and keep the block. Changes go
+// through array_adt, which records them while they may be taken back.
 #pragma once
 
 #include <algorithm>
@@ -17,6 +18,10 @@ template <class K>
 class vec_adt final : public array_adt<K> {
   using list = elem_array<K>;
   using array_adt<K>::a_;
+  using array_adt<K>::insert_at;
+  using array_adt<K>::erase_at;
+  using array_adt<K>::fill_range;
+  using array_adt<K>::assign_at;
 
  public:
   vec_adt() noexcept : array_adt<K>(kind::vector) {}
@@ -79,38 +84,39 @@ class vec_adt final : public array_adt<K> {
     if (p == 0) return false;
     write_lock l(*this);
     if (p > a_.size()) return false;
-    a_.erase_at(p - 1, 1);
+    erase_at(p - 1, 1);
     return true;
   }
   bool del_first() override {
     write_lock l(*this);
     if (a_.empty()) return false;
-    a_.erase_at(0, 1);
+    erase_at(0, 1);
     return true;
   }
   bool del_last() override {
     write_lock l(*this);
     if (a_.empty()) return false;
-    a_.resize(a_.size() - 1);
+    erase_at(a_.size() - 1, 1);
     return true;
   }
   bool del_range(uint64_t from, uint64_t to) override {
     write_lock l(*this);
     if (!range_ok(from, to)) return false;
     const uint64_t end = std::min(to, a_.size());
-    a_.erase_at(from - 1, end - from + 1);
+    erase_at(from - 1, end - from + 1);
     return true;
   }
   bool del_first_n(uint64_t n) override {
     if (n == 0) return false;
     write_lock l(*this);
-    a_.erase_at(0, std::min(n, a_.size()));
+    erase_at(0, std::min(n, a_.size()));
     return true;
   }
   bool del_last_n(uint64_t n) override {
     if (n == 0) return false;
     write_lock l(*this);
-    a_.resize(a_.size() - std::min(n, a_.size()));
+    const uint64_t k = std::min(n, a_.size());
+    erase_at(a_.size() - k, k);
     return true;
   }
 
@@ -120,61 +126,60 @@ class vec_adt final : public array_adt<K> {
     const uint64_t n = a_.size();
     if (p > n + 1) return false;
     // Positions 1 .. n-1 insert before element p; n and n+1 append.
-    if (p < n) a_.insert_at(p - 1, x);
-    else a_.push_back(x);
+    insert_at(p < n ? p - 1 : n, x);
     return true;
   }
   bool ins_first(const K& x) override {
     write_lock l(*this);
-    a_.insert_at(0, x);
+    insert_at(0, x);
     return true;
   }
   bool ins_last(const K& x) override {
     write_lock l(*this);
-    a_.push_back(x);
+    insert_at(a_.size(), x);
     return true;
   }
 
   bool set_all(const K& x) override {
     write_lock l(*this);
-    fill_all(a_.begin(), a_.end(), x);
+    fill_range(0, a_.size(), x);
     return true;
   }
   bool set_nth(uint64_t p, const K& x) override {
     if (p == 0) return false;
     write_lock l(*this);
     if (p > a_.size()) return false;
-    a_[p - 1] = x;
+    assign_at(p - 1, x);
     return true;
   }
   bool set_first(const K& x) override {
     write_lock l(*this);
     if (a_.empty()) return false;
-    a_[0] = x;
+    assign_at(0, x);
     return true;
   }
   bool set_last(const K& x) override {
     write_lock l(*this);
     if (a_.empty()) return false;
-    a_[a_.size() - 1] = x;
+    assign_at(a_.size() - 1, x);
     return true;
   }
   bool set_range(uint64_t from, uint64_t to, const K& x) override {
     write_lock l(*this);
     if (!range_ok(from, to)) return false;
-    fill_all(a_.data() + from - 1, a_.data() + std::min(to, a_.size()), x);
+    fill_range(from - 1, std::min(to, a_.size()), x);
     return true;
   }
   bool set_first_n(uint64_t n, const K& x) override {
     if (n == 0) return false;
     write_lock l(*this);
-    fill_all(a_.data(), a_.data() + std::min(n, a_.size()), x);
+    fill_range(0, std::min(n, a_.size()), x);
     return true;
   }
   bool set_last_n(uint64_t n, const K& x) override {
     if (n == 0) return false;
     write_lock l(*this);
-    fill_all(a_.data() + a_.size() - std::min(n, a_.size()), a_.data() + a_.size(), x);
+    fill_range(a_.size() - std::min(n, a_.size()), a_.size(), x);
     return true;
   }
 
