@@ -167,7 +167,9 @@ TEST_P(FormatsDocRecord, IsTheJournalsLastRecord) {
   bool in_batch = false;
   for (const std::string& c : ex.commands) {
     if (c == ".begin" || c == ".commit") {
-      if (c == ".commit") EXPECT_GE(t.batch(batch), 0) << where(ex) << ": " << batch;
+      if (c == ".commit") {
+        EXPECT_GE(t.batch(batch), 0) << where(ex) << ": " << batch;
+      }
       in_batch = c == ".begin";
       batch.clear();
     } else if (in_batch) {
