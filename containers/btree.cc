@@ -177,6 +177,7 @@ constexpr uint64_t rec_bytes = align16(sizeof(undo_rec));
 constexpr uint64_t reshape_bytes = align16(sizeof(reshape_rec));
 constexpr uint64_t key_slot = (bt_max_elem + 7) / 8 * 8;
 
+// Where the parts of a record lie (see the two structs above).
 unsigned char* body(undo_rec* r) noexcept { return reinterpret_cast<unsigned char*>(r) + rec_bytes; }
 reshape_rec* reshape_of(undo_rec* r) noexcept { return reinterpret_cast<reshape_rec*>(body(r)); }
 bt_node** nodes_of(reshape_rec* x) noexcept {
@@ -801,6 +802,7 @@ bool bt_tree::verify(const bt_shape& s, int (*cmp)(const void*, const void*), bo
 
 // ---- Taking changes back ----
 
+// Links r, complete, as the newest record.
 void bt_tree::push(undo_rec* r) noexcept {
   r->prev = undo_top_;
   undo_top_ = r;
@@ -925,6 +927,8 @@ void bt_tree::reshape_erase(const bt_shape& s, bt_path& p, const bool* on_edge) 
   push(r);
 }
 
+// Recording, the whole tree moves into the record (an empty one needs no
+// record).
 void bt_tree::remove_all(const bt_shape& s) {
   if (!recording_) {
     clear(s);
