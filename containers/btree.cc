@@ -2,6 +2,7 @@
 // borrowing, descents by rank, clearing and the structural checker.
 #include "containers/btree.h"
 
+#include <cassert>
 #include <cstdlib>
 
 namespace nosql_db {
@@ -62,6 +63,12 @@ uint64_t sum_counts(bt_inner* x) noexcept {
 
 void destroy_key(const bt_shape& s, void* k) noexcept {
   if (s.destroy_keys) s.destroy_keys(k, 1);
+}
+
+// A node with fill elements (a leaf) or children (an inner node), on the
+// leftmost or rightmost path or not, needs no rebalancing.
+bool at_rest(const bt_shape& s, bool leaf, uint32_t fill, bool on_edge) noexcept {
+  return fill >= (leaf ? leaf_min(s) : inner_min_kids(s)) || (fill >= 1 && on_edge);
 }
 
 // Nodes a split needs, allocated before anything changes; what is not
@@ -127,6 +134,125 @@ void mark_edges(const bt_path& p, bool* on_edge) noexcept {
 
 }  // namespace
 
+// ---- Records of changes (btree.h, "Taking changes back") ----
+
+struct bt_tree::undo_rec {
+  enum : uint8_t { put, take, values, all, put_reshaped, take_reshaped };
+  undo_rec* prev;  // the record before this one
+  uint64_t rank;   // put, take, values: the rank of the (first) element
+  uint64_t count;  // values: how many
+  uint8_t kind;
+  bool at_end;  // take: the element was the last of its leaf
+  // The body follows: take, the element's key and value; values, the old
+  // values; all, the cleared tree's header (a reshape_rec, in part);
+  // *_reshaped, a reshape_rec.
+};
+
+// The body of a change that reshaped nodes. node_cap node pointers follow
+// it, then key_cap key slots, then the images: each node's address, then
+// its bytes as they were.
+struct bt_tree::reshape_rec {
+  bt_node* root;  // the tree's header as it was
+  bt_leaf* head;
+  bt_leaf* tail;
+  uint64_t size;
+  int height;
+  uint32_t images;
+  uint16_t nodes, node_cap;  // put: the nodes it made; take: the nodes it dropped
+  uint16_t keys, key_cap;    // put: the keys it made (the element's, a separator);
+                             // take: the keys it dropped (the element's, separators)
+  bool val;   // val_bytes holds the element's value (put: made; take: dropped)
+  bool born;  // take: born_bytes holds the separator a borrow made
+  alignas(16) unsigned char val_bytes[bt_max_elem];
+  alignas(16) unsigned char born_bytes[bt_max_elem];
+};
+
+namespace {
+
+using undo_rec = bt_tree::undo_rec;
+using reshape_rec = bt_tree::reshape_rec;
+
+constexpr uint64_t align16(uint64_t n) noexcept { return (n + 15) / 16 * 16; }
+constexpr uint64_t rec_bytes = align16(sizeof(undo_rec));
+constexpr uint64_t reshape_bytes = align16(sizeof(reshape_rec));
+constexpr uint64_t key_slot = (bt_max_elem + 7) / 8 * 8;
+
+// Where the parts of a record lie (see the two structs above).
+unsigned char* body(undo_rec* r) noexcept { return reinterpret_cast<unsigned char*>(r) + rec_bytes; }
+reshape_rec* reshape_of(undo_rec* r) noexcept { return reinterpret_cast<reshape_rec*>(body(r)); }
+bt_node** nodes_of(reshape_rec* x) noexcept {
+  return reinterpret_cast<bt_node**>(reinterpret_cast<unsigned char*>(x) + reshape_bytes);
+}
+unsigned char* key_of(reshape_rec* x, uint32_t i) noexcept {
+  return reinterpret_cast<unsigned char*>(nodes_of(x) + x->node_cap) + i * key_slot;
+}
+unsigned char* images_of(reshape_rec* x) noexcept { return key_of(x, x->key_cap); }
+uint32_t node_size(const bt_node* x) noexcept { return x->leaf ? bt_node_bytes : bt_inner_bytes; }
+// Where a take record keeps the element's value, after its key.
+uint64_t take_val_at(const bt_shape& s) noexcept { return (s.key_size + 7) / 8 * 8; }
+
+// A record of the given kind, with body bytes after it; may throw
+// std::bad_alloc.
+undo_rec* new_rec(uint8_t kind, uint64_t body) {
+  return ::new (::operator new(rec_bytes + body)) undo_rec{nullptr, 0, 0, kind, false};
+}
+
+// A node, key or value that a reshaping change made or dropped, kept in
+// its record x. Keys and values are kept only when they have a destructor
+// to run later; the record has room for all (see their callers).
+void note_node(reshape_rec* x, bt_node* n) noexcept {
+  assert(x->nodes < x->node_cap);
+  nodes_of(x)[x->nodes++] = n;
+}
+void note_key(const bt_shape& s, reshape_rec* x, const void* k) noexcept {
+  if (!s.destroy_keys) return;
+  assert(x->keys < x->key_cap);
+  std::memcpy(key_of(x, x->keys++), k, s.key_size);
+}
+void note_val(const bt_shape& s, reshape_rec* x, const void* v) noexcept {
+  if (!s.destroy_vals) return;
+  std::memcpy(x->val_bytes, v, s.val_size);
+  x->val = true;
+}
+void note_born(const bt_shape& s, reshape_rec* x, const void* k) noexcept {
+  if (!s.destroy_keys) return;
+  std::memcpy(x->born_bytes, k, s.key_size);
+  x->born = true;
+}
+// A split made a leaf, inners inner nodes and the separator sep.
+void note_split(const bt_shape& s, reshape_rec* x, bt_leaf* leaf, bt_inner* const* inner, int inners,
+                const void* sep) noexcept {
+  note_node(x, leaf);
+  for (int i = 0; i < inners; ++i) note_node(x, inner[i]);
+  note_key(s, x, sep);
+}
+
+// Destroys the key or value whose bytes lie at p (a record's slot).
+void destroy_key_bytes(const bt_shape& s, const void* p) noexcept {
+  if (!s.destroy_keys) return;
+  alignas(16) unsigned char k[bt_max_elem];
+  std::memcpy(k, p, s.key_size);
+  s.destroy_keys(k, 1);
+}
+void destroy_val_bytes(const bt_shape& s, const void* p) noexcept {
+  if (!s.destroy_vals) return;
+  alignas(16) unsigned char v[bt_max_elem];
+  std::memcpy(v, p, s.val_size);
+  s.destroy_vals(v, 1);
+}
+
+// The rank of the position p names.
+uint64_t path_rank(const bt_path& p) noexcept {
+  uint64_t r = p.pos;
+  for (int d = 0; d < p.depth; ++d) {
+    const uint64_t* c = bt_counts(p.node[d]);
+    for (uint32_t j = 0; j < p.idx[d]; ++j) r += c[j];
+  }
+  return r;
+}
+
+}  // namespace
+
 // How a full leaf and the full inner nodes above it split, decided before
 // anything changes.
 struct bt_tree::split_plan {
@@ -172,6 +298,10 @@ struct bt_tree::split_pair {
 };
 
 void bt_tree::insert(const bt_shape& s, bt_path& p, const void* key, const void* val) {
+  if (recording_) [[unlikely]] {
+    insert_recorded(s, p, key, val);
+    return;
+  }
   if (!root_) {
     plant_root(s, key, val);
     return;
@@ -180,6 +310,14 @@ void bt_tree::insert(const bt_shape& s, bt_path& p, const void* key, const void*
     insert_in_leaf(s, p, key, val);
     return;
   }
+  split_insert(s, p, key, val, nullptr);
+}
+
+// REQUIRES: p.leaf is full. Splits it, and the full nodes above it, to
+// take the element in; note, when given, is told the nodes and the
+// separator the split makes. Throws std::bad_alloc with nothing changed.
+void bt_tree::split_insert(const bt_shape& s, const bt_path& p, const void* key, const void* val,
+                           reshape_rec* note) {
   const split_plan plan(s, p);
   if (plan.grows && height_ + 1 >= bt_max_height) throw std::bad_alloc();
   node_reserve r;
@@ -187,6 +325,7 @@ void bt_tree::insert(const bt_shape& s, bt_path& p, const void* key, const void*
   split_pair up;
   copy_separator(s, p, plan.keep, key, up.sep);  // may throw: r frees its nodes
   // ---- nothing fails from here on ----
+  if (note) note_split(s, note, r.leaf, r.inner, r.inners, up.sep);
   bt_leaf* right = r.leaf;
   r.release();
   for (int d = 0; d < p.depth; ++d) ++bt_counts(p.node[d])[p.idx[d]];
@@ -325,10 +464,15 @@ void bt_tree::erase(const bt_shape& s, bt_path& p) noexcept {
 // REQUIRES: p.pos < p.leaf->n. Destroys the element there and closes the
 // gap; the counts on the path go down by one.
 void bt_tree::remove_from_leaf(const bt_shape& s, const bt_path& p) noexcept {
+  destroy_key(s, key_at(p.leaf, s, p.pos));
+  if (s.destroy_vals) s.destroy_vals(val_at(p.leaf, s, p.pos), 1);
+  close_gap(s, p);
+}
+
+// remove_from_leaf, but the element's bytes are someone else's now.
+void bt_tree::close_gap(const bt_shape& s, const bt_path& p) noexcept {
   bt_leaf* leaf = p.leaf;
   const uint32_t pos = p.pos;
-  destroy_key(s, key_at(leaf, s, pos));
-  if (s.destroy_vals) s.destroy_vals(val_at(leaf, s, pos), 1);
   move_elems(s, leaf, pos, leaf, pos + 1, leaf->n - pos - 1);
   --leaf->n;
   --size_;
@@ -349,8 +493,7 @@ void bt_tree::rebalance(const bt_shape& s, const bt_path& p) noexcept {
     bt_inner* parent = p.node[d - 1];
     const uint32_t i = p.idx[d - 1];
     const uint32_t fill = emptied ? 0 : x->leaf ? x->n : x->n + 1u;  // elements or children
-    const uint32_t min = x->leaf ? leaf_min(s) : inner_min_kids(s);
-    if (fill >= min || (fill >= 1 && on_edge[d])) return;
+    if (at_rest(s, x->leaf, fill, on_edge[d])) return;
     if (fill == 0) {
       emptied = drop_child(s, parent, i);
     } else if (!rebalance_child(s, parent, i)) {
@@ -366,10 +509,10 @@ void bt_tree::rebalance(const bt_shape& s, const bt_path& p) noexcept {
 bool bt_tree::drop_child(const bt_shape& s, bt_inner* parent, uint32_t i) noexcept {
   bt_node* x = kids(parent, s)[i];
   if (x->leaf) unlink_leaf(static_cast<bt_leaf*>(x));
-  free_node(x);
+  drop_node(x);
   if (parent->n == 0) return true;
   const uint32_t drop = i > 0 ? i - 1 : 0;  // the separator that goes with child i
-  destroy_key(s, sep_at(parent, s, drop));
+  drop_sep(s, sep_at(parent, s, drop));
   move_seps(s, parent, drop, parent, drop + 1, parent->n - drop - 1);
   move_kids(s, parent, i, parent, i + 1, parent->n - i);
   --parent->n;
@@ -405,13 +548,13 @@ bool bt_tree::rebalance_child(const bt_shape& s, bt_inner* parent, uint32_t i) n
 // an inner root with one child gives way to it.
 void bt_tree::shrink_root(const bt_shape& s) noexcept {
   if (root_ && root_->leaf && root_->n == 0) {
-    free_node(root_);
+    drop_node(root_);
     root_ = nullptr;
   }
   while (root_ && !root_->leaf && root_->n == 0) {
     auto* top = static_cast<bt_inner*>(root_);
     root_ = kids(top, s)[0];
-    free_node(top);
+    drop_node(top);
     --height_;
   }
   if (!root_) {
@@ -433,8 +576,8 @@ bool bt_tree::merge_leaves(const bt_shape& s, bt_inner* parent, uint32_t li, bt_
   move_elems(s, a, a->n, b, 0, b->n);
   a->n = static_cast<uint16_t>(total);
   unlink_leaf(b);
-  free_node(b);
-  destroy_key(s, sep_at(parent, s, li));
+  drop_node(b);
+  drop_sep(s, sep_at(parent, s, li));
   drop_right_of(s, parent, li);
   return true;
 }
@@ -447,7 +590,7 @@ bool bt_tree::merge_inners(const bt_shape& s, bt_inner* parent, uint32_t li, bt_
   move_seps(s, a, a->n + 1, b, 0, b->n);
   move_kids(s, a, a->n + 1, b, 0, b->n + 1u);
   a->n = static_cast<uint16_t>(kids_total - 1);
-  free_node(b);
+  drop_node(b);
   drop_right_of(s, parent, li);
   return true;
 }
@@ -490,8 +633,9 @@ void bt_tree::borrow_leaf(const bt_shape& s, uint64_t* c, char* sep, bt_leaf* a,
     c[0] += k;
     c[1] -= k;
   }
-  destroy_key(s, sep);
+  drop_sep(s, sep);
   std::memcpy(sep, fresh, s.key_size);
+  if (note_) note_born(s, note_, fresh);
 }
 
 // As borrow_leaf for inner nodes: children rotate through the parent's
@@ -654,6 +798,299 @@ bool bt_tree::verify(const bt_shape& s, int (*cmp)(const void*, const void*), bo
   checker c{s, cmp, multi, height_, head_};
   const uint64_t n = c.walk(root_, 0, true, true, nullptr, nullptr);
   return c.ok && c.expect_leaf == nullptr && n == size_ && height_ < bt_max_height;
+}
+
+// ---- Taking changes back ----
+
+// Links r, complete, as the newest record.
+void bt_tree::push(undo_rec* r) noexcept {
+  r->prev = undo_top_;
+  undo_top_ = r;
+}
+
+// A separator or node that an erase drops: destroyed or freed, or kept in
+// the record of the reshaping erase being recorded.
+void bt_tree::drop_sep(const bt_shape& s, void* sep) noexcept {
+  if (note_) note_key(s, note_, sep);
+  else destroy_key(s, sep);
+}
+void bt_tree::drop_node(bt_node* x) noexcept {
+  if (note_) note_node(note_, x);
+  else free_node(x);
+}
+
+// Allocates the record of a change that will reshape nodes, with room for
+// node_cap nodes and key_cap keys, and keeps in it the tree's header and
+// the images of the n nodes at touch. May throw std::bad_alloc; *rec is
+// then untouched.
+bt_tree::reshape_rec* bt_tree::start_reshape(uint8_t kind, bt_node* const* touch, int n, uint32_t node_cap,
+                                             uint32_t key_cap, undo_rec** rec) {
+  uint64_t bytes = reshape_bytes + uint64_t{node_cap} * sizeof(bt_node*) + uint64_t{key_cap} * key_slot;
+  for (int i = 0; i < n; ++i) bytes += sizeof(bt_node*) + node_size(touch[i]);
+  undo_rec* r = new_rec(kind, bytes);
+  auto* x = ::new (body(r)) reshape_rec{root_, head_, tail_, size_, height_, static_cast<uint32_t>(n), 0,
+                                        static_cast<uint16_t>(node_cap), 0, static_cast<uint16_t>(key_cap),
+                                        false, false, {}, {}};
+  unsigned char* at = images_of(x);
+  for (int i = 0; i < n; ++i) {
+    std::memcpy(at, &touch[i], sizeof(bt_node*));
+    std::memcpy(at + sizeof(bt_node*), touch[i], node_size(touch[i]));
+    at += sizeof(bt_node*) + node_size(touch[i]);
+  }
+  *rec = r;
+  return x;
+}
+
+// insert while recording. An element put in a leaf with room keeps its
+// rank; one that plants the root or splits keeps the images of the leaf
+// and the nodes above it, and what the split makes.
+void bt_tree::insert_recorded(const bt_shape& s, bt_path& p, const void* key, const void* val) {
+  if (root_ && p.leaf->n < s.leaf_cap) {
+    undo_rec* r = new_rec(undo_rec::put, 0);
+    r->rank = path_rank(p);
+    insert_in_leaf(s, p, key, val);
+    push(r);
+    return;
+  }
+  bt_node* touch[bt_max_height + 1];
+  int n = 0;
+  if (root_) {
+    touch[n++] = p.leaf;
+    for (int d = 0; d < p.depth; ++d) touch[n++] = p.node[d];
+  }
+  undo_rec* r;
+  reshape_rec* x = start_reshape(undo_rec::put_reshaped, touch, n, p.depth + 2, 2, &r);
+  note_key(s, x, key);
+  note_val(s, x, val);
+  try {
+    if (root_) {
+      split_insert(s, p, key, val, x);
+    } else {
+      plant_root(s, key, val);
+      note_node(x, root_);
+    }
+  } catch (...) {
+    ::operator delete(r);  // it owns nothing yet
+    throw;
+  }
+  push(r);
+}
+
+// erase while recording. An element whose leaf needs no rebalancing after
+// it goes (the common case) moves into the record with its rank;
+// otherwise reshape_erase.
+void bt_tree::erase_recorded(const bt_shape& s, bt_path& p) {
+  bool on_edge[bt_max_height + 1];
+  mark_edges(p, on_edge);
+  const uint32_t left = p.leaf->n - 1u;
+  if (p.depth == 0 ? left == 0 : !at_rest(s, true, left, on_edge[p.depth])) {
+    reshape_erase(s, p, on_edge);
+    return;
+  }
+  undo_rec* r = new_rec(undo_rec::take, take_val_at(s) + s.val_size);
+  r->rank = path_rank(p);
+  r->at_end = p.pos == left;
+  std::memcpy(body(r), key_at(p.leaf, s, p.pos), s.key_size);
+  if (s.val_size) std::memcpy(body(r) + take_val_at(s), val_at(p.leaf, s, p.pos), s.val_size);
+  close_gap(s, p);
+  push(r);
+}
+
+// REQUIRES: the element at p leaves its leaf below half full or empty.
+// Keeps the images of every node the rebalancing may touch: the leaf, the
+// nodes above it, and the neighbour it would merge with or borrow from at
+// each level the walk up may reach (it goes on while a node that lost a
+// child would be below half full). Then erases, keeping the element and
+// the nodes and separators the rebalancing drops.
+void bt_tree::reshape_erase(const bt_shape& s, bt_path& p, const bool* on_edge) {
+  bt_node* touch[2 * bt_max_height + 1];
+  int n = 0;
+  touch[n++] = p.leaf;
+  for (int d = 0; d < p.depth; ++d) touch[n++] = p.node[d];
+  uint32_t fill = p.leaf->n - 1u;
+  for (int d = p.depth; d > 0; --d) {
+    if (at_rest(s, d == p.depth, fill, on_edge[d])) break;
+    bt_inner* parent = p.node[d - 1];
+    const uint32_t i = p.idx[d - 1];
+    if (parent->n > 0) touch[n++] = kids(parent, s)[i > 0 ? i - 1 : i + 1];
+    fill = parent->n;  // its children once it has lost one
+  }
+  undo_rec* r;
+  reshape_rec* x = start_reshape(undo_rec::take_reshaped, touch, n, 2 * p.depth + 2, p.depth + 2, &r);
+  note_key(s, x, key_at(p.leaf, s, p.pos));
+  if (s.val_size) note_val(s, x, val_at(p.leaf, s, p.pos));
+  note_ = x;
+  close_gap(s, p);
+  rebalance(s, p);
+  shrink_root(s);
+  note_ = nullptr;
+  push(r);
+}
+
+// Recording, the whole tree moves into the record (an empty one needs no
+// record).
+void bt_tree::remove_all(const bt_shape& s) {
+  if (!recording_) {
+    clear(s);
+    return;
+  }
+  if (!root_) return;
+  undo_rec* r = new_rec(undo_rec::all, sizeof(reshape_rec));
+  ::new (body(r)) reshape_rec{root_, head_, tail_, size_, height_, 0, 0, 0, 0, 0, false, false, {}, {}};
+  root_ = head_ = tail_ = nullptr;
+  size_ = 0;
+  height_ = 0;
+  push(r);
+}
+
+// Puts the m values at from in place of the values of the m elements from
+// rank r on; the values there go to keep, or are destroyed when keep is
+// null.
+void bt_tree::put_values(const bt_shape& s, uint64_t r, uint64_t m, const char* from, char* keep) noexcept {
+  bt_path p;
+  seek_rank(s, r, &p);
+  bt_leaf* l = p.leaf;
+  uint32_t i = p.pos;
+  for (uint64_t k = 0; k < m; ++k, ++i) {
+    if (i == l->n) {
+      l = l->next;
+      i = 0;
+    }
+    char* v = val_at(l, s, i);
+    if (keep) std::memcpy(keep + k * s.val_size, v, s.val_size);
+    else if (s.destroy_vals) s.destroy_vals(v, 1);
+    std::memcpy(v, from + k * s.val_size, s.val_size);
+  }
+}
+
+void bt_tree::replace_values(const bt_shape& s, uint64_t r, uint64_t m, const void* vals) {
+  if (!recording_) {
+    put_values(s, r, m, static_cast<const char*>(vals), nullptr);
+    return;
+  }
+  undo_rec* rec = new_rec(undo_rec::values, m * s.val_size);
+  rec->rank = r;
+  rec->count = m;
+  put_values(s, r, m, static_cast<const char*>(vals), reinterpret_cast<char*>(body(rec)));
+  push(rec);
+}
+
+// Takes back the change r recorded, on the tree exactly as that change
+// left it (every later change is taken back already).
+void bt_tree::take_back(const bt_shape& s, undo_rec* r) noexcept {
+  bt_path p;
+  switch (r->kind) {
+    case undo_rec::put:
+      seek_rank(s, r->rank, &p);
+      remove_from_leaf(s, p);
+      return;
+    case undo_rec::take:
+      // To the leaf the element left: past its last element when it was
+      // the last (rank r then names the next leaf's first).
+      seek_rank(s, r->at_end ? r->rank - 1 : r->rank, &p);
+      p.pos += r->at_end ? 1 : 0;
+      insert_in_leaf(s, p, body(r), body(r) + take_val_at(s));
+      return;
+    case undo_rec::values:
+      put_values(s, r->rank, r->count, reinterpret_cast<const char*>(body(r)), nullptr);
+      return;
+    case undo_rec::all: {
+      const reshape_rec* x = reshape_of(r);
+      clear(s);  // empty already: every later change is taken back
+      root_ = x->root;
+      head_ = x->head;
+      tail_ = x->tail;
+      size_ = x->size;
+      height_ = x->height;
+      return;
+    }
+    default:
+      take_back_reshape(s, r);
+  }
+}
+
+// Puts back the images and the header, links the leaves beside each
+// leaf put back to it again, and frees or destroys what the change made.
+void bt_tree::take_back_reshape(const bt_shape& s, undo_rec* r) noexcept {
+  reshape_rec* x = reshape_of(r);
+  unsigned char* at = images_of(x);
+  for (uint32_t i = 0; i < x->images; ++i) {
+    bt_node* n;
+    std::memcpy(&n, at, sizeof n);
+    std::memcpy(static_cast<void*>(n), at + sizeof n, node_size(n));
+    at += sizeof n + node_size(n);
+  }
+  root_ = x->root;
+  head_ = x->head;
+  tail_ = x->tail;
+  size_ = x->size;
+  height_ = x->height;
+  at = images_of(x);
+  for (uint32_t i = 0; i < x->images; ++i) {
+    bt_node* n;
+    std::memcpy(&n, at, sizeof n);
+    at += sizeof n + node_size(n);
+    if (!n->leaf) continue;
+    auto* l = static_cast<bt_leaf*>(n);
+    if (l->prev) l->prev->next = l;
+    if (l->next) l->next->prev = l;
+  }
+  if (r->kind == undo_rec::take_reshaped) {
+    if (x->born) destroy_key_bytes(s, x->born_bytes);
+    return;
+  }
+  for (uint32_t i = 0; i < x->nodes; ++i) free_node(nodes_of(x)[i]);
+  for (uint32_t i = 0; i < x->keys; ++i) destroy_key_bytes(s, key_of(x, i));
+  if (x->val) destroy_val_bytes(s, x->val_bytes);
+}
+
+// Keeps the change r recorded: destroys and frees what it removed.
+void bt_tree::keep_change(const bt_shape& s, undo_rec* r) noexcept {
+  switch (r->kind) {
+    case undo_rec::take:
+      destroy_key_bytes(s, body(r));
+      if (s.val_size) destroy_val_bytes(s, body(r) + take_val_at(s));
+      return;
+    case undo_rec::values:
+      if (s.destroy_vals) s.destroy_vals(body(r), r->count);
+      return;
+    case undo_rec::all:
+      clear_node(s, reshape_of(r)->root);
+      return;
+    case undo_rec::take_reshaped: {
+      reshape_rec* x = reshape_of(r);
+      for (uint32_t i = 0; i < x->keys; ++i) destroy_key_bytes(s, key_of(x, i));
+      if (x->val) destroy_val_bytes(s, x->val_bytes);
+      for (uint32_t i = 0; i < x->nodes; ++i) free_node(nodes_of(x)[i]);
+      return;
+    }
+    default:
+      return;  // put, put_reshaped: nothing was removed
+  }
+}
+
+void bt_tree::rollback_to(const bt_shape& s, undo_rec* mark) noexcept {
+  while (undo_top_ != mark) {
+    undo_rec* r = undo_top_;
+    undo_top_ = r->prev;
+    take_back(s, r);
+    ::operator delete(r);
+  }
+}
+
+void bt_tree::rollback(const bt_shape& s) noexcept {
+  rollback_to(s, nullptr);
+  recording_ = false;
+}
+
+void bt_tree::end_undo(const bt_shape& s) noexcept {
+  while (undo_top_) {
+    undo_rec* r = undo_top_;
+    undo_top_ = r->prev;
+    keep_change(s, r);
+    ::operator delete(r);
+  }
+  recording_ = false;
 }
 
 }  // namespace nosql_db

@@ -29,6 +29,18 @@
 // and throws std::bad_alloc with the tree as it was. erase never fails: if
 // the copy of a new separator cannot be allocated, it leaves the node below
 // half full, which costs space, never order.
+// Taking changes back: between begin_undo() and end_undo() or rollback(),
+// each change (insert, remove, remove_all, replace_values) also pushes a
+// record of its own, allocated before the change touches the tree, holding
+// what taking it back needs: the rank of an element put in a leaf that had
+// room; an element taken out (kept, not destroyed) and its rank; replaced
+// values; a whole cleared tree. A change that reshapes nodes (a split, a
+// merge, a borrow, a new or a lost root) keeps the images of the nodes it
+// touches and, rather than freeing them, the nodes and separators it drops.
+// Records are taken back newest first, each on the tree exactly as its
+// change left it, so that the tree comes back node for node: taking back
+// never splits, never allocates and never fails. Outside these windows a
+// change pays one test of a member.
 // No function here takes a lock.
 #pragma once
 
@@ -136,6 +148,35 @@ class bt_tree {
   // Destroys every element and frees every node.
   void clear(const bt_shape& s) noexcept;
 
+  // The changes of a tree that may be recording: as erase and clear, but
+  // while recording they keep what they remove, and may throw
+  // std::bad_alloc (with nothing changed) for the record.
+  void remove(const bt_shape& s, bt_path& p) {
+    if (recording_) [[unlikely]] erase_recorded(s, p);
+    else erase(s, p);
+  }
+  void remove_all(const bt_shape& s);
+  // Puts the m values at vals (taken over) in place of the values of the m
+  // elements from rank r on, whose values are destroyed (kept, while
+  // recording). REQUIRES r + m <= size. Throws std::bad_alloc only while
+  // recording, with nothing changed and nothing taken over.
+  void replace_values(const bt_shape& s, uint64_t r, uint64_t m, const void* vals);
+
+  // Recording (see the top of this file). begin_undo REQUIRES no window
+  // open. undo_mark() names the records so far; rollback_to() takes back
+  // the ones after it, newest first (for a change of several steps that
+  // fails part way). end_undo() keeps every change and frees what the
+  // records kept; rollback() takes every change back. None of the three
+  // allocates. The tree's owner ends the window before it clears the tree.
+  struct undo_rec;     // one change's record (btree.cc)
+  struct reshape_rec;  // the part of a record that reshaped nodes (btree.cc)
+  void begin_undo() noexcept { recording_ = true; }
+  bool recording() const noexcept { return recording_; }
+  undo_rec* undo_mark() const noexcept { return undo_top_; }
+  void rollback_to(const bt_shape& s, undo_rec* mark) noexcept;
+  void rollback(const bt_shape& s) noexcept;
+  void end_undo(const bt_shape& s) noexcept;
+
   // The path to the element of rank r, or to the end when r >= size.
   void seek_rank(const bt_shape& s, uint64_t r, bt_path* p) const noexcept;
   // The path to the end: just past the last element.
@@ -153,6 +194,7 @@ class bt_tree {
   // Those on the common path are inline, so that insert and erase compile
   // to one body there as before (btree.cc alone uses them).
   void plant_root(const bt_shape& s, const void* key, const void* val);
+  void split_insert(const bt_shape& s, const bt_path& p, const void* key, const void* val, reshape_rec* note);
   inline void insert_in_leaf(const bt_shape& s, const bt_path& p, const void* key, const void* val) noexcept;
   void split_leaf(const bt_shape& s, const bt_path& p, uint32_t keep, const void* key, const void* val,
                   bt_leaf* right, split_pair& up) noexcept;
@@ -163,6 +205,7 @@ class bt_tree {
                           split_pair& up) noexcept;
   void grow_root(const bt_shape& s, bt_inner* top, const split_pair& up) noexcept;
   inline void remove_from_leaf(const bt_shape& s, const bt_path& p) noexcept;
+  inline void close_gap(const bt_shape& s, const bt_path& p) noexcept;
   inline void rebalance(const bt_shape& s, const bt_path& p) noexcept;
   bool drop_child(const bt_shape& s, bt_inner* parent, uint32_t i) noexcept;
   bool rebalance_child(const bt_shape& s, bt_inner* parent, uint32_t i) noexcept;
@@ -172,14 +215,31 @@ class bt_tree {
   bool merge_leaves(const bt_shape& s, bt_inner* parent, uint32_t li, bt_leaf* a, bt_leaf* b) noexcept;
   bool merge_inners(const bt_shape& s, bt_inner* parent, uint32_t li, bt_inner* a, bt_inner* b) noexcept;
   static void drop_right_of(const bt_shape& s, bt_inner* x, uint32_t li) noexcept;
-  static void borrow_leaf(const bt_shape& s, uint64_t* c, char* sep, bt_leaf* a, bt_leaf* b, bool from_left) noexcept;
+  void borrow_leaf(const bt_shape& s, uint64_t* c, char* sep, bt_leaf* a, bt_leaf* b, bool from_left) noexcept;
   static void rotate_inner(const bt_shape& s, uint64_t* c, char* sep, bt_inner* a, bt_inner* b, bool from_left) noexcept;
+  void drop_sep(const bt_shape& s, void* sep) noexcept;
+  void drop_node(bt_node* x) noexcept;
+
+  // Recording and taking back, each with its contract in btree.cc.
+  void insert_recorded(const bt_shape& s, bt_path& p, const void* key, const void* val);
+  void erase_recorded(const bt_shape& s, bt_path& p);
+  void reshape_erase(const bt_shape& s, bt_path& p, const bool* on_edge);
+  reshape_rec* start_reshape(uint8_t kind, bt_node* const* touch, int n, uint32_t node_cap, uint32_t key_cap,
+                             undo_rec** rec);
+  void push(undo_rec* r) noexcept;
+  void take_back(const bt_shape& s, undo_rec* r) noexcept;
+  void take_back_reshape(const bt_shape& s, undo_rec* r) noexcept;
+  void keep_change(const bt_shape& s, undo_rec* r) noexcept;
+  void put_values(const bt_shape& s, uint64_t r, uint64_t m, const char* from, char* keep) noexcept;
 
   bt_node* root_ = nullptr;
   bt_leaf* head_ = nullptr;
   bt_leaf* tail_ = nullptr;
   uint64_t size_ = 0;
   int height_ = 0;
+  bool recording_ = false;
+  undo_rec* undo_top_ = nullptr;  // the newest record; each names the one before
+  reshape_rec* note_ = nullptr;   // while a reshaping erase runs recorded: its record
 };
 
 // ---- typed part ----

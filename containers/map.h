@@ -38,13 +38,12 @@ class map_base_adt : public ordered_adt<K, true, Multi> {
     if (v.type != this->value_type()) return false;
     const bt_shape& s = t_.shape();
     write_lock l(*this);
-    const bt_pos q = t_.bound(k);
-    const uint64_t m = Multi ? t_.count_of(k) : (t_.holds(q, k) ? 1 : 0);
+    const uint64_t m = Multi ? t_.count_of(k) : (t_.holds(t_.bound(k), k) ? 1 : 0);
     if (m == 0) return false;
     value_bytes fresh(s, m);  // every copy made before any entry changes
     for (uint64_t i = 0; i < m; ++i) fresh.copy_in(i, v.p);
-    bt_pos e = q;
-    for (uint64_t i = 0; i < m; ++i, e = bt_next(e)) fresh.swap_with(i, bt_vals(e.leaf, s) + uint64_t{e.i} * s.val_size);
+    t_.replace_values(t_.template rank_of_bound<false>(k), m, fresh.at(0));
+    fresh.handed_over(m - 1);
     return true;
   }
 
@@ -64,10 +63,12 @@ class map_base_adt : public ordered_adt<K, true, Multi> {
     const uint64_t m = t_.count_of(k);
     if (m == 0) return false;
     if (!Multi && t_.holds(t_.bound(x), x)) return false;
-    move_entries(first, m, x);
-    // The moved entries are in, and k's entries (none of them keyed x)
-    // are where they were, but for the ones x pushed along.
-    t_.erase_span(t_.template rank_of_bound<false>(k), m);
+    t_.as_one([&] {
+      move_entries(first, m, x);
+      // The moved entries are in, and k's entries (none of them keyed x)
+      // are where they were, but for the ones x pushed along.
+      t_.erase_span(t_.template rank_of_bound<false>(k), m);
+    });
     return true;
   }
 
@@ -89,12 +90,6 @@ class map_base_adt : public ordered_adt<K, true, Multi> {
     void copy_in(uint64_t i, const void* v) {
       s_.copy_val(at(i), v);
       built_ = i + 1;
-    }
-    void swap_with(uint64_t i, void* v) noexcept {
-      unsigned char t[bt_max_elem];
-      std::memcpy(t, at(i), s_.val_size);
-      std::memcpy(at(i), v, s_.val_size);
-      std::memcpy(v, t, s_.val_size);
     }
     // Slot i's value now belongs to someone else (slots go in order).
     void handed_over(uint64_t i) noexcept { done_ = i + 1; }
@@ -134,8 +129,10 @@ class map_base_adt : public ordered_adt<K, true, Multi> {
       if (t_.holds(t_.bound(x), x)) return false;
     }
     const uint64_t before = t_.template rank_of_bound<true>(x);  // where the entry will go
-    move_entries(r, 1, x);
-    t_.erase_span(before <= r ? r + 1 : r, 1);
+    t_.as_one([&] {
+      move_entries(r, 1, x);
+      t_.erase_span(before <= r ? r + 1 : r, 1);
+    });
     return true;
   }
 };

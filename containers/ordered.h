@@ -9,6 +9,10 @@
 // selections that are removed. Every ordered_keys function REQUIRES the
 // container's lock (shared for const members, exclusive otherwise); none
 // takes it. Every ordered_adt operation takes it for its whole body.
+// Taking changes back is the tree's (btree.h): between begin_undo and
+// end_undo or rollback, each step of a change records itself, and a change
+// of several steps runs through as_one, so that when a step runs out of
+// memory for its record, the steps before it are taken back as well.
 // NaN keys never enter a tree: callers refuse them, and a NaN query finds
 // nothing (first_at / lower of NaN give the end).
 #pragma once
@@ -76,7 +80,10 @@ template <class K>
 class ordered_keys {
  public:
   explicit ordered_keys(const bt_shape& s) noexcept : s_(s) {}
-  ~ordered_keys() { t_.clear(s_); }
+  ~ordered_keys() {
+    t_.end_undo(s_);
+    t_.clear(s_);
+  }
   ordered_keys(const ordered_keys&) = delete;
   ordered_keys& operator=(const ordered_keys&) = delete;
 
@@ -172,7 +179,8 @@ class ordered_keys {
     return insert(h, multi);
   }
   // Removes the first element equal to k; false when there is none.
-  bool erase_key(const K& k) noexcept {
+  // While recording, may throw std::bad_alloc with nothing changed.
+  bool erase_key(const K& k) {
     if (is_nan(k) || t_.empty()) return false;
     bt_path p;
     bt_seek<K, false, false>(t_, s_, k, &p);
@@ -183,18 +191,49 @@ class ordered_keys {
       bt_seek<K, false, true>(t_, s_, k, &p);
       t_.seek_rank(s_, p.rank, &p);
     }
-    t_.erase(s_, p);
+    t_.remove(s_, p);
     return true;
   }
-  // Removes count elements from rank first on.
-  void erase_span(uint64_t first, uint64_t count) noexcept {
-    bt_path p;
-    for (uint64_t i = 0; i < count; ++i) {
-      t_.seek_rank(s_, first, &p);
-      t_.erase(s_, p);
+  // Removes count elements from rank first on: all of them, or (while
+  // recording, std::bad_alloc) none.
+  void erase_span(uint64_t first, uint64_t count) {
+    as_one([&] {
+      bt_path p;
+      for (uint64_t i = 0; i < count; ++i) {
+        t_.seek_rank(s_, first, &p);
+        t_.remove(s_, p);
+      }
+    });
+  }
+  // Removes every element; while recording, may throw std::bad_alloc with
+  // nothing changed.
+  void clear() { t_.remove_all(s_); }
+  // As bt_tree::replace_values: the m values at vals (taken over) replace
+  // the values of the m elements from rank r on.
+  void replace_values(uint64_t r, uint64_t m, const void* vals) { t_.replace_values(s_, r, m, vals); }
+
+  // Taking changes back (btree.h).
+  void begin_undo() noexcept { t_.begin_undo(); }
+  bool recording() const noexcept { return t_.recording(); }
+  void end_undo() noexcept { t_.end_undo(s_); }
+  void rollback() noexcept { t_.rollback(s_); }
+  // Runs f, a change of several steps, as one: while recording, a step
+  // that throws has the steps before it taken back before the exception
+  // goes on. Not recording, f runs as it is.
+  template <class F>
+  void as_one(F&& f) {
+    if (!t_.recording()) [[likely]] {
+      f();
+      return;
+    }
+    bt_tree::undo_rec* mark = t_.undo_mark();
+    try {
+      f();
+    } catch (...) {
+      t_.rollback_to(s_, mark);
+      throw;
     }
   }
-  void clear() noexcept { t_.clear(s_); }
 
   bool verify(bool multi) const noexcept { return t_.verify(s_, &bt_compare<K>, multi); }
   int height() const noexcept { return t_.height(); }
@@ -270,6 +309,7 @@ class ordered_adt : public adt<K> {
     t_.clear();
     return true;
   }
+
   bool del_max() override {
     write_lock l(*this);
     if (t_.size() == 0) return false;
@@ -295,6 +335,13 @@ class ordered_adt : public adt<K> {
       return t_.erase_key(k) || !IsMap;
     }
   }
+
+  // Taking changes back (container.h): the tree records every change.
+  // REQUIRES the calling thread to hold the container exclusively; none
+  // takes a lock.
+  void begin_undo() override { t_.begin_undo(); }
+  void end_undo() noexcept override { t_.end_undo(); }
+  void rollback() noexcept override { t_.rollback(); }
 
   // For tests: every tree invariant holds; the number of inner levels and
   // of leaves.
@@ -385,15 +432,19 @@ class ordered_adt : public adt<K> {
   void insert_all_behind(const K& x, uint64_t n, Fill&& fill) {
     uint64_t added = 0;
     try {
-      for (; added < n; ++added) {
-        bt_held h(shape());
-        h.hold_key(&x);
-        fill(h, added);
-        t_.insert(h, true);
-      }
+      t_.as_one([&] {
+        for (; added < n; ++added) {
+          bt_held h(shape());
+          h.hold_key(&x);
+          fill(h, added);
+          t_.insert(h, true);
+        }
+      });
     } catch (...) {
-      const uint64_t end = t_.template rank_of_bound<true>(x);  // the new elements are the last of x
-      t_.erase_span(end - added, added);
+      if (!t_.recording()) {  // (recording, as_one has taken them back)
+        const uint64_t end = t_.template rank_of_bound<true>(x);  // the new elements are the last of x
+        t_.erase_span(end - added, added);
+      }
       throw;
     }
   }

@@ -129,7 +129,7 @@ class ordered_set_adt final : public ordered_adt<K, false, Multi> {
   uint64_t rank_from(const K& a, bool a_incl) const noexcept {
     return a_incl ? t_.template rank_of_bound<false>(a) : t_.template rank_of_bound<true>(a);
   }
-  bool erase_ranks(uint64_t first, uint64_t end) noexcept {
+  bool erase_ranks(uint64_t first, uint64_t end) {
     if (end <= first) return !Multi;
     t_.erase_span(first, end - first);
     return true;
@@ -189,7 +189,9 @@ class ordered_set_adt final : public ordered_adt<K, false, Multi> {
     write_lock l(*this);
     if (!t_.holds(t_.bound(old), old)) return false;
     if (bt_same(old, x)) return true;
-    if (t_.insert(h, false)) t_.erase_key(old);
+    t_.as_one([&] {
+      if (t_.insert(h, false)) t_.erase_key(old);
+    });
     return true;
   }
   // Multiset: each selected key still present leaves once and a copy of x
@@ -206,11 +208,13 @@ class ordered_set_adt final : public ordered_adt<K, false, Multi> {
       found += have < j - i ? have : j - i;
       i = j;
     }
-    this->insert_all_behind(x, found, [](bt_held&, uint64_t) {});
-    uint64_t left = found;
-    for (uint64_t i = 0; i < sel.size() && left > 0; ++i) {
-      if (t_.erase_key(sel[i])) --left;
-    }
+    t_.as_one([&] {
+      this->insert_all_behind(x, found, [](bt_held&, uint64_t) {});
+      uint64_t left = found;
+      for (uint64_t i = 0; i < sel.size() && left > 0; ++i) {
+        if (t_.erase_key(sel[i])) --left;
+      }
+    });
   }
 };
 
