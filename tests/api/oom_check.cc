@@ -244,3 +244,59 @@ TEST(OutOfMemory, RollbackNeedsNoMemory) {
 
 }  // namespace
 }  // namespace nosql_db
+
+namespace nosql_db {
+namespace {
+
+// A batch under memory exhaustion at its n-th allocation, for n = 0, 1, ...
+// until it gets through: it fails as out of memory, with the store (its
+// containers, names and the next vkey a create takes) as it was and every
+// lock free. Batches over each kind, and one that changes the catalog.
+TEST(OutOfMemory, BatchesFailCleanly) {
+  std::vector<std::pair<std::string, std::string>> cases;  // (set-up, batch)
+  std::mt19937 r(3);
+  for (const testing_util::kind_case& k : testing_util::undo_kinds) {
+    // Random changes that succeed together.
+    for (bool found = false; !found;) {
+      std::string text;
+      for (int i = 0; i < 8; ++i) {
+        std::string line;
+        do line = k.change(r);
+        while (line == "handle");
+        text += line + "\n";
+      }
+      test_store t;
+      found = t.ok(k.create) && t.batch(text + "g 0 all") >= 0;
+      if (found) cases.emplace_back(k.create, text + "g 0 all");
+    }
+  }
+  cases.emplace_back("c set string s", "i 0 \"a key too long for the string's own bytes\"\nc list string l\n"
+                                       "i 1 last \"another long text for the new list\"\ne 0\nclear\nc set i32 s\ni 0 5");
+  for (const auto& [setup, text] : cases) {
+    SCOPED_TRACE(text);
+    for (long n = 0;; ++n) {
+      test_store t;
+      ASSERT_TRUE(t.ok(setup));
+      const std::string before = testing_util::snapshot(t.s);
+      const std::vector<batch_item> items = batch_lines(text);
+      std::vector<datas*> answers(items.size());
+      g_fail_countdown = n;
+      int64_t got = -1;
+      try {
+        got = run_batch(t.s, items.data(), static_cast<int64_t>(items.size()), answers.data());
+      } catch (...) {
+        ADD_FAILURE() << "the batch let an exception out at allocation " << n;
+      }
+      g_fail_countdown = -1;
+      for (int64_t i = 0; i < got; ++i) del_datas(answers[static_cast<size_t>(i)]);
+      if (got >= 0) break;
+      EXPECT_EQ(last_failure(), failure::out_of_memory) << "allocation " << n;
+      EXPECT_EQ(testing_util::snapshot(t.s), before) << "allocation " << n;
+      EXPECT_EQ(t.col("c vector u08"), std::vector<std::string>{"1"}) << "allocation " << n;
+      ASSERT_LT(n, 2000);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace nosql_db
