@@ -95,7 +95,7 @@ TEST(LastError, EachClassThroughExec) {
       {"d \"q\" first", VOX_E_EMPTY_CONTAINER},
       {"s \"l\" last 1", VOX_E_EMPTY_CONTAINER},
       {"i \"f\" nan", VOX_E_NAN_KEY},
-      {"s \"s\" ge 5 9", VOX_E_REFUSED},
+      {"s \"s\" ge 1 9", VOX_E_REFUSED},
       {"c vector i32 v", VOX_E_NAME_TAKEN},
       // Files.
       {"b DIR/taken", VOX_E_FILE_EXISTS},
