@@ -142,6 +142,34 @@ bool parse_element(const store& s, element_cmd cmd, const token (&t)[max_tokens]
 
 using arg_values = value_box[arg_slots];
 
+// The operation of a word that answers with a list of elements (get's list
+// rows; the selections that set's re-keying rows make): the container's
+// answer, the elements in *out. False for a word that names none.
+template <class K>
+bool list_op(const adt<K>& c, word w, const arg_values& v, elem_array<K>* out) {
+  const K& k1 = v[slot_a].get<K>();
+  const K& k2 = v[slot_b].get<K>();
+  const uint64_t n = v[slot_a].get<uint64_t>();
+  switch (w) {
+    case word::all: return c.get_all(out);
+    case word::equal: return c.get_eq(k1, out);
+    case word::gt: return c.get_gt(k1, out);
+    case word::ge: return c.get_ge(k1, out);
+    case word::lt: return c.get_lt(k1, out);
+    case word::le: return c.get_le(k1, out);
+    case word::le_ge: return c.get_le_ge(k1, k2, out);
+    case word::le_gt: return c.get_le_gt(k1, k2, out);
+    case word::lt_ge: return c.get_lt_ge(k1, k2, out);
+    case word::lt_gt: return c.get_lt_gt(k1, k2, out);
+    case word::first_n: return c.get_first_n(n, out);
+    case word::last_n: return c.get_last_n(n, out);
+    case word::min_n: return c.get_min_n(n, out);
+    case word::max_n: return c.get_max_n(n, out);
+    case word::range: return c.get_range(n, v[slot_b].get<uint64_t>(), out);
+    default: return false;
+  }
+}
+
 // Reads the literal words that the row's signature names, in order; false
 // (reason recorded) at the first that does not read as its type.
 bool read_literals(const element_command& cmd, arg_values& v);

@@ -67,28 +67,7 @@ bool get_single(const adt<K>& c, word w, const arg_values& v, answer<K>& ans) {
 template <class K>
 bool get_list(const adt<K>& c, word w, const arg_values& v, answer<K>& ans) {
   scratch_list<K> scratch;
-  elem_array<K>& l = scratch.l;
-  const K& k1 = v[slot_a].get<K>();
-  const K& k2 = v[slot_b].get<K>();
-  const uint64_t n = v[slot_a].get<uint64_t>();
-  switch (w) {
-    case word::all: return ans.many(c.get_all(&l), l);
-    case word::equal: return ans.many(c.get_eq(k1, &l), l);
-    case word::gt: return ans.many(c.get_gt(k1, &l), l);
-    case word::ge: return ans.many(c.get_ge(k1, &l), l);
-    case word::lt: return ans.many(c.get_lt(k1, &l), l);
-    case word::le: return ans.many(c.get_le(k1, &l), l);
-    case word::le_ge: return ans.many(c.get_le_ge(k1, k2, &l), l);
-    case word::le_gt: return ans.many(c.get_le_gt(k1, k2, &l), l);
-    case word::lt_ge: return ans.many(c.get_lt_ge(k1, k2, &l), l);
-    case word::lt_gt: return ans.many(c.get_lt_gt(k1, k2, &l), l);
-    case word::first_n: return ans.many(c.get_first_n(n, &l), l);
-    case word::last_n: return ans.many(c.get_last_n(n, &l), l);
-    case word::min_n: return ans.many(c.get_min_n(n, &l), l);
-    case word::max_n: return ans.many(c.get_max_n(n, &l), l);
-    case word::range: return ans.many(c.get_range(n, v[slot_b].get<uint64_t>(), &l), l);
-    default: return true;
-  }
+  return ans.many(list_op(c, w, v, &scratch.l), scratch.l);
 }
 
 bool is_list_row(word w) noexcept {

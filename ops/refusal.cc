@@ -43,15 +43,15 @@ consteval table make_insert() {
 consteval table make_set() {
   table t{};
   t[int(word::all)] = {sequences | que | stk, empty};
-  t[int(word::equal)] = {keyed, empty};
   t[int(word::first)] = {sequences | que, empty};
   t[int(word::last)] = {sequences | que | stk, empty};
   t[int(word::first_n)] = {sequences, position, position};
   t[int(word::last_n)] = {sequences, position, position};
   t[int(word::nth)] = {sequences, position, position};
   t[int(word::range)] = {sequences, position, position};
-  // A set re-keys a selection of exactly one key; a map refuses a new key
-  // that another entry holds: the general refusal covers both.
+  // The re-keying rows other than min and max: decided by rekey_refused
+  // once the container holds elements.
+  t[int(word::equal)] = {keyed, empty};
   for (word w : {word::gt, word::ge, word::lt, word::le, word::le_ge, word::le_gt, word::lt_ge, word::lt_gt,
                  word::min_n, word::max_n})
     t[int(w)] = {sets, empty};
@@ -127,6 +127,16 @@ bool refused(const ab_adt& c, element_cmd cmd, word w, bool nan_key) noexcept {
   if (nan_key && (ordered & bit(k))) return fail(failure::nan_key);
   const row& r = row_of(cmd, w);
   return fail(c.size() == 0 ? r.if_empty : r.otherwise);
+}
+
+bool rekey_refused(const ab_adt& c, word w, bool nan_key, bool selected_none) noexcept {
+  const kind k = c.kind_id();
+  if (!answers(element_cmd::set, w, k) || (nan_key && (ordered & bit(k))) || c.size() == 0)
+    return refused(c, element_cmd::set, w, nan_key);
+  if (selected_none) return fail(w == word::min_n || w == word::max_n ? position : absent);
+  if (w == word::equal && k == kind::map) return fail(present);
+  if (w == word::equal && (bit(k) & (hm | ht))) return fail(failure::beyond_buckets);
+  return fail(failure::refused);
 }
 
 }  // namespace nosql_db

@@ -3,8 +3,10 @@
 // false; the command knows which row it ran, which kinds answer that row,
 // and what a refusal of that row means (an empty container, a position out
 // of range, a dead handle, an absent or present key), and records that.
-// Where a row can be refused for reasons the command cannot tell apart, it
-// records the general "refused".
+// The re-keying rows of set also look at what they selected (no key
+// matched, or the new key is what the kind refused). Where a row can be
+// refused for reasons the command cannot tell apart, it records the general
+// "refused".
 //
 // Only failure paths come here; nothing is looked at on success.
 #pragma once
@@ -27,6 +29,14 @@ bool answers(element_cmd cmd, word w, kind k) noexcept;
 // (nan_key); an empty container where the row needs elements; or the
 // row's own refusal.
 [[gnu::cold]] bool refused(const ab_adt& c, element_cmd cmd, word w, bool nan_key = false) noexcept;
+
+// refused() for the re-keying rows of the set command (equal, the key
+// ranges, min_n and max_n), told whether the row's selection held no
+// element: then no key matched (a count of 0 selected none: out of range).
+// A selection that a kind still refused: a map's new key belongs to
+// another entry, a hash kind's new key lies beyond the buckets, a set's
+// selection holds more than one key (the general refusal).
+[[gnu::cold]] bool rekey_refused(const ab_adt& c, word w, bool nan_key, bool selected_none) noexcept;
 
 // refused() for the insertion by key, which also knows the hash kinds'
 // bucket range and which kinds keep every key only once.

@@ -30,6 +30,7 @@ std::string in_dir(std::string line, const temp_dir& dir) {
 TEST(LastError, EachClassThroughExec) {
   temp_dir dir;
   write_file(dir.file("junk"), "not a dump at all");
+  write_file(dir.file("magic"), "vxdb");
   write_file(dir.file("v1"), bytes().raw("vxdb").u8(1).u64(0).b);
   write_file(dir.file("short"), bytes().raw("vxdb").u8(0).u8(0).u8(0).b);
   // Record 1 promises three elements and holds one.
@@ -95,13 +96,14 @@ TEST(LastError, EachClassThroughExec) {
       {"d \"q\" first", VOX_E_EMPTY_CONTAINER},
       {"s \"l\" last 1", VOX_E_EMPTY_CONTAINER},
       {"i \"f\" nan", VOX_E_NAN_KEY},
-      {"s \"s\" ge 5 9", VOX_E_REFUSED},
+      {"s \"s\" ge 1 9", VOX_E_REFUSED},
       {"c vector i32 v", VOX_E_NAME_TAKEN},
       // Files.
       {"b DIR/taken", VOX_E_FILE_EXISTS},
       {"b DIR/no/such/dir", VOX_E_FILE_CREATE},
       {"r DIR/missing", VOX_E_FILE_OPEN},
       {"r DIR/junk", VOX_E_NOT_A_DUMP},
+      {"r DIR/magic", VOX_E_NOT_A_DUMP},
       {"r DIR/v1", VOX_E_DUMP_VERSION},
       {"r DIR/short", VOX_E_DUMP_DAMAGED, "record count"},
       {"r DIR/cut", VOX_E_DUMP_DAMAGED, "elements", 1},
