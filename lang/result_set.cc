@@ -23,7 +23,7 @@ namespace {
 // or more at a time), reached through static TLS (plain pointers: a library
 // that a host loads late has little of that room) and freed when the
 // thread ends by an owner in ordinary TLS.
-thread_local void* spare[2] [[gnu::tls_model("initial-exec")]] = {nullptr, nullptr};
+[[gnu::tls_model("initial-exec")]] thread_local void* spare[2] = {nullptr, nullptr};
 // Whether this thread's owner is registered: tested instead of touching the
 // owner, whose every use is a dynamic TLS lookup.
 thread_local bool spare_owned [[gnu::tls_model("initial-exec")]] = false;
