@@ -211,6 +211,7 @@ bool batch_run::failed(int64_t i) noexcept {
 
 bool batch_run::parse_one(int64_t i, token (&t)[max_tokens], parsed* p) {
   const batch_item& it = items_[i];
+  *p = parsed{};  // the scratch may hold an earlier batch's command here
   if (it.st) {
     if (&it.st->owner() != &s_) return fail(failure::stale_statement);
     const element_command* ec = it.st->ready(&p->values);

@@ -12,6 +12,13 @@ namespace {
 
 bool is_placeholder(const token& t) noexcept { return !t.quoted && t.length == 1 && t.text[0] == '?'; }
 
+// The token at index k of a line of n, or an empty one past its end: the
+// token array may be reused and hold an earlier line's tokens there.
+const token& token_at(const token (&t)[max_tokens], int n, int k) noexcept {
+  static const token none;
+  return k < n ? t[k] : none;
+}
+
 void put(element_command* out, uint8_t slot, const token& t) noexcept {
   out->text[slot] = t.view();
   out->placeholder[slot] = !t.quoted && t.length == 1 && t.text[0] == '?';
@@ -60,8 +67,8 @@ void arrange_insert(const token (&t)[max_tokens], int n, element_command* out) {
   switch (cmd) {
     case element_cmd::get:
       out->row = classify_get(t[2].view());
-      put(out, slot_a, t[3]);
-      put(out, slot_b, t[4]);
+      put(out, slot_a, token_at(t, n, 3));
+      put(out, slot_b, token_at(t, n, 4));
       break;
     case element_cmd::set:
       out->row = classify_set(t[2].view());
@@ -71,8 +78,8 @@ void arrange_insert(const token (&t)[max_tokens], int n, element_command* out) {
       break;
     case element_cmd::del:
       out->row = classify_delete(t[2].view());
-      put(out, slot_a, t[3]);
-      put(out, slot_b, t[4]);
+      put(out, slot_a, token_at(t, n, 3));
+      put(out, slot_b, token_at(t, n, 4));
       break;
     case element_cmd::insert:
       arrange_insert(t, n, out);
