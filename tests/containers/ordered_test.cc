@@ -381,14 +381,9 @@ void node_search_matches_std(std::mt19937& rng) {
 }
 TEST(OrderedTree, NodeSearchMatchesStd) {
   std::mt19937 rng(9);
-  node_search_matches_std<int8_t>(rng);
-  node_search_matches_std<uint8_t>(rng);
-  node_search_matches_std<int16_t>(rng);
-  node_search_matches_std<uint16_t>(rng);
-  node_search_matches_std<int32_t>(rng);
-  node_search_matches_std<uint32_t>(rng);
-  node_search_matches_std<int64_t>(rng);
-  node_search_matches_std<uint64_t>(rng);
+  [&]<class... K>(type_tag<K>...) { (node_search_matches_std<K>(rng), ...); }(
+      type_tag<int8_t>{}, type_tag<uint8_t>{}, type_tag<int16_t>{}, type_tag<uint16_t>{}, type_tag<int32_t>{},
+      type_tag<uint32_t>{}, type_tag<int64_t>{}, type_tag<uint64_t>{});
 }
 
 // Entries with string keys and values make the narrowest nodes (10 to a
