@@ -129,7 +129,7 @@ TEST(TrieTest, RollbackRestoresEveryAnswer) {
   };
   const std::vector<std::string> before = answers();
   t->begin_undo();
-  for (std::string_view k : {"abcxyz", "ab", "abcd", "abcdef", "q"}) t->ins_key(xstring(k), u08_value);
+  for (std::string_view k : {"abcxyz", "ab", "abcd", "abcdef", "q", "xa", "xb"}) t->ins_key(xstring(k), u08_value);
   t->del_all();
   ASSERT_TRUE(t->ins_key(xstring("abc"), u08_value));
   t->rollback();
