@@ -325,6 +325,32 @@ void trie_adt::drop_record() noexcept {
   undo_ = false;
 }
 
+bool trie_adt::verify() const {
+  read_lock l(*this);
+  if (root_.terminal || root_.tail) return false;  // the empty string is never stored
+  uint64_t strings = 0;
+  std::vector<const trie_node*> todo{&root_};
+  while (!todo.empty()) {
+    const trie_node& x = *todo.back();
+    todo.pop_back();
+    strings += x.terminal;
+    if (x.tail) {
+      if (x.n != 0 || x.cap != 0 || tail_of(x).empty()) return false;
+      ++strings;
+      continue;
+    }
+    if (x.n > x.cap || x.cap > 256 || (x.cap & (x.cap - 1)) != 0 || (x.n == 0) != (x.kids == nullptr) ||
+        (x.cap == 0) != (x.kids == nullptr))
+      return false;
+    if (x.n == 0 && !x.terminal && &x != &root_) return false;
+    for (uint32_t i = 0; i < x.n; ++i) {
+      if (i > 0 && x.kids[i - 1].label >= x.kids[i].label) return false;
+      todo.push_back(&x.kids[i]);
+    }
+  }
+  return strings == count_ && (strings_ || count_ == 0);
+}
+
 bool trie_adt::contains(std::string_view k) const noexcept {
   if (k.empty()) return false;
   const trie_node* cur = &root_;

@@ -90,6 +90,12 @@ class trie_adt final : public adt<xstring> {
   void end_undo() noexcept override;
   void rollback() noexcept override;
 
+  // For tests: every node is well formed (children in ascending byte order
+  // in a block of a power-of-two size, a tail holds at least one byte, no
+  // branch ends without a string) and the count is the number of strings
+  // stored.
+  bool verify() const;
+
  private:
   // An insertion (its key is keys_[key_at, key_at + key_len), depth as
   // insert() reported it), or, when cleared, a del_all that left the old

@@ -1,5 +1,7 @@
-// last_error(): every failure class through exec, with its code and detail;
-// a success resets the reason; the reason belongs to the calling thread.
+// last_error(): every failure class through exec, with its code and detail
+// (those the examples of docs/commands.md show, which a test runs, and the
+// hash kinds', which their model test checks, are left to them); a success
+// resets the reason; the reason belongs to the calling thread.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -37,9 +39,8 @@ TEST(LastError, EachClassThroughExec) {
   write_file(dir.file("cut"), bytes().header(2).i32_vector("a", 0, {}).text("b").u64(1).text("vector").desc(2, 0, 0)
                                   .desc(0, 1, 0).u64(3).u32(1).b);
   for (const char* line : {"clear", "c vector i32 v", "c set i32 s", "c map i32 string m", "c list i32 l",
-                           "c queue i32 q", "c hashmap u08 string 4 h", "c hashtable string 4 p", "c set double f",
-                           "c map i32 date md", "i \"v\" last 1", "i \"s\" 1", "i \"s\" 2", "i \"m\" 1 one",
-                           "i \"h\" 1 one", "b DIR/taken"}) {
+                           "c hashtable string 4 p", "c set double f", "c map i32 date md", "i \"v\" last 1",
+                           "i \"s\" 1", "i \"s\" 2", "i \"m\" 1 one"}) {
     ASSERT_TRUE(run(in_dir(line, dir))) << line;
   }
   const struct {
@@ -52,16 +53,12 @@ TEST(LastError, EachClassThroughExec) {
       {"", VOX_E_EMPTY_LINE},
       {" g 0 count", VOX_E_UNKNOWN_COMMAND},
       {"x 0", VOX_E_UNKNOWN_COMMAND},
-      {"i \"s\" a b c d e", VOX_E_TOO_MANY_WORDS},
       {"g \"v\"", VOX_E_WORD_COUNT},
       {"i \"v\" nth 1 2 3", VOX_E_WORD_COUNT},
-      {"c trie string t", VOX_E_WORD_COUNT},
       {"e \"v\" 1", VOX_E_WORD_COUNT},
       {"i \"s\" \"open", VOX_E_UNTERMINATED_QUOTE},
-      {"i \"s\" ab\"c\"", VOX_E_QUOTE_IN_WORD},
       {"i \"s\" \"\\x4", VOX_E_ESCAPE_PAST_END},
       // The container reference.
-      {"g v count", VOX_E_NOT_A_REFERENCE},
       {"d 1048576 all", VOX_E_VKEY_OUT_OF_RANGE},
       {"s 99 all 1", VOX_E_EMPTY_SLOT},
       {"e 0x63", VOX_E_EMPTY_SLOT},
@@ -71,37 +68,26 @@ TEST(LastError, EachClassThroughExec) {
       {"d \"v\" xyz", VOX_E_UNKNOWN_WORD},
       {"i \"v\" zz 1 2", VOX_E_UNKNOWN_WORD},
       {"i \"v\" 7", VOX_E_KIND_LACKS_WORD, "vector"},
-      {"i \"m\" first 1", VOX_E_KIND_LACKS_WORD, "map"},
-      {"d \"q\" last", VOX_E_KIND_LACKS_WORD, "queue"},
       {"s \"s\" nth 1 5", VOX_E_KIND_LACKS_WORD, "set"},
       {"g \"p\" count", VOX_E_PLACEHOLDER, "hashtable_not_allowed"},
       {"c vectors i32", VOX_E_UNKNOWN_KIND},
       {"c map i32 x64", VOX_E_UNKNOWN_TYPE},
       // Arguments: the detail names the type the word must have.
-      {"g \"v\" nth x", VOX_E_BAD_ARGUMENT, "u64"},
-      {"i \"v\" last 12a", VOX_E_BAD_ARGUMENT, "i32"},
       {"i \"md\" 1 2023-02-29", VOX_E_BAD_ARGUMENT, "date"},
       {"s \"v\" all x", VOX_E_BAD_ARGUMENT, "i32"},
       {"i \"s\" 3 x", VOX_E_BAD_ARGUMENT, "u08"},
       // Refusals.
       {"i \"s\" 1", VOX_E_KEY_PRESENT},
       {"i \"m\" 1 uno", VOX_E_KEY_PRESENT},
-      {"i \"h\" 1 uno", VOX_E_KEY_PRESENT},
-      {"i \"h\" 4 four", VOX_E_BEYOND_BUCKETS},
       {"d \"m\" equal 5", VOX_E_KEY_ABSENT},
-      {"s \"m\" value 5 five", VOX_E_KEY_ABSENT},
-      {"s \"v\" nth 0 5", VOX_E_POSITION_OUT_OF_RANGE},
       {"i \"v\" nth 9 5", VOX_E_POSITION_OUT_OF_RANGE},
       {"d \"l\" pos 77", VOX_E_HANDLE_NOT_LIVE},
-      {"d \"q\" first", VOX_E_EMPTY_CONTAINER},
       {"s \"l\" last 1", VOX_E_EMPTY_CONTAINER},
       {"i \"f\" nan", VOX_E_NAN_KEY},
       {"s \"s\" ge 1 9", VOX_E_REFUSED},
       {"c vector i32 v", VOX_E_NAME_TAKEN},
       // Files.
-      {"b DIR/taken", VOX_E_FILE_EXISTS},
       {"b DIR/no/such/dir", VOX_E_FILE_CREATE},
-      {"r DIR/missing", VOX_E_FILE_OPEN},
       {"r DIR/junk", VOX_E_NOT_A_DUMP},
       {"r DIR/magic", VOX_E_NOT_A_DUMP},
       {"r DIR/v1", VOX_E_DUMP_VERSION},

@@ -1,7 +1,8 @@
 // Prepared statements through the exported interface: what prepare
 // refuses, what binding refuses (with the reason a literal would get), runs
-// after the container is gone, bulk reads of columns, and statements on
-// several threads. That a statement answers what exec answers is checked
+// after the container is gone, bulk reads of columns, and the cells of a
+// bulk column read by two threads (threads_test.cc runs statements on
+// several threads). That a statement answers what exec answers is checked
 // over every command table (cases_test.cc).
 #include <gtest/gtest.h>
 
@@ -216,37 +217,6 @@ TEST(Threads, CellsOfABulkColumnMadeOnceForTwoReaders) {
     EXPECT_EQ(sum[0].load(), 499500u);
     EXPECT_EQ(sum[1].load(), 499500u);
   }
-}
-
-// Four threads, each with statements of its own, on containers they share
-// and one each; at the end every insert is there once.
-TEST(Threads, StatementsOfTheirOwnOnSharedContainers) {
-  constexpr int threads = 4, per_thread = 2000;
-  ASSERT_TRUE(vox::run("c set i64 st_shared"));
-  ASSERT_TRUE(vox::run("c map i64 string st_names"));
-  std::vector<std::thread> ts;
-  std::atomic<int> failures{0};
-  for (int t = 0; t < threads; ++t) {
-    ASSERT_TRUE(vox::runf("c vector i64 {}", "st_own" + std::to_string(t)));
-    ts.emplace_back([t, &failures] {
-      vox::statement ins("i \"st_shared\" ?"), put("i \"st_names\" ? ?"), find("g \"st_shared\" equal ?");
-      vox::statement push(vox::command("i {} last ?", "st_own" + std::to_string(t)).value());
-      vox::statement count("g \"st_shared\" count");
-      for (int i = 0; i < per_thread; ++i) {
-        const int64_t k = int64_t{t} * per_thread + i;
-        const bool ok = ins.bind(k) && ins.run() && put.bind(k, "n" + std::to_string(k)) && put.run() &&
-                        find.bind(k) && find.run().rows() == 1 && push.bind(k) && push.run() &&
-                        count.run().at(0, 0).get<uint64_t>() >= static_cast<uint64_t>(i + 1);
-        if (!ok) ++failures;
-      }
-    });
-  }
-  for (std::thread& t : ts) t.join();
-  EXPECT_EQ(failures.load(), 0);
-  EXPECT_EQ(vox::run("g \"st_shared\" count").at(0, 0).get<int>(), threads * per_thread);
-  EXPECT_EQ(vox::run("g \"st_names\" value 4321").at(0, 0).get<std::string>(), "n4321");
-  for (int t = 0; t < threads; ++t)
-    EXPECT_EQ(vox::runf("g {} count", "st_own" + std::to_string(t)).at(0, 0).get<int>(), per_thread);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Several threads issue mixed commands on containers of their own and on one
-// shared container; the final counts must add up.
+// Several threads mix command lines and prepared statements of their own on
+// containers they share and on one each, while they also create and erase
+// containers; the final counts must add up.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,49 +8,47 @@
 #include <thread>
 #include <vector>
 
-#include "test_util.h"
+#include "api/vox_nosql.hpp"
 
-namespace nosql_db {
 namespace {
 
-using strings = std::vector<std::string>;
-using testing_util::test_store;
-
-TEST(Threads, MixedCommandsOnOwnAndSharedContainers) {
-  test_store t;
-  ASSERT_TRUE(t.ok("c vector i64 shared"));
-  constexpr int threads = 4;
-  constexpr int rounds = 2000;
+TEST(Threads, CommandsAndStatementsOnOwnAndSharedContainers) {
+  constexpr int threads = 4, rounds = 2000;
+  for (const char* line : {"c set i64 th_shared", "c map i64 string th_names", "c vector i64 th_log"})
+    ASSERT_TRUE(vox::run(line)) << line;
+  const size_t containers = vox::run("k").rows();
   std::atomic<int> failures{0};
   std::vector<std::thread> pool;
-  for (int id = 0; id < threads; ++id) {
-    pool.emplace_back([&, id] {
-      const std::string own = "\"own" + std::to_string(id) + "\"";
-      if (!t.ok("c vector i64 " + own)) ++failures;
+  for (int t = 0; t < threads; ++t) {
+    const std::string own = "th_own" + std::to_string(t);
+    ASSERT_TRUE(vox::runf("c vector i64 {}", own));
+    pool.emplace_back([t, own, &failures] {
+      vox::statement ins("i \"th_shared\" ?"), put("i \"th_names\" ? ?"), find("g \"th_shared\" equal ?");
+      vox::statement push(vox::command("i {} last ?", own).value()), count("g \"th_shared\" count");
       for (int i = 0; i < rounds; ++i) {
-        const std::string v = std::to_string(i);
-        if (!t.ok("i " + own + " last " + v)) ++failures;
-        if (!t.ok("i \"shared\" last " + v)) ++failures;
-        if (i % 3 == 1 && !t.ok("d " + own + " last")) ++failures;
-        if (!t.ok("g \"shared\" count")) ++failures;
-        if (!t.ok("s " + own + " first 1")) ++failures;
+        const int64_t k = int64_t{t} * rounds + i;
+        bool ok = ins.bind(k) && ins.run() && put.bind(k, "n" + std::to_string(k)) && put.run() && find.bind(k) &&
+                  find.run().rows() == 1 && push.bind(k) && push.run() &&
+                  count.run().at(0, 0).get<uint64_t>() >= static_cast<uint64_t>(i + 1);
+        ok = ok && vox::runf("i {} last {}", "th_log", k) && vox::runf("s {} first 1", own);
+        if (i % 3 == 1) ok = ok && vox::runf("d {} last", own);
         if (i % 100 == 0) {
           // Catalog changes interleave with the element commands.
-          if (!t.ok("c vector i32")) ++failures;
-          if (!t.ok("k")) ++failures;
+          const vox::result made = vox::run("c vector i32");
+          ok = ok && made && vox::runf("e {}", made.at(0, 0).get<uint64_t>().value_or(0)) && vox::run("k");
         }
+        if (!ok) ++failures;
       }
     });
   }
-  for (auto& th : pool) th.join();
+  for (std::thread& t : pool) t.join();
   EXPECT_EQ(failures.load(), 0);
-  EXPECT_EQ(t.col("g \"shared\" count"), strings{std::to_string(threads * rounds)});
-  const int removed = (rounds + 1) / 3;
-  for (int id = 0; id < threads; ++id) {
-    EXPECT_EQ(t.col("g \"own" + std::to_string(id) + "\" count"), strings{std::to_string(rounds - removed)});
-  }
-  EXPECT_EQ(t.s.container_count(), 1u + threads + threads * (rounds / 100));
+  EXPECT_EQ(vox::run("g \"th_shared\" count").at(0, 0).get<int>(), threads * rounds);
+  EXPECT_EQ(vox::run("g \"th_log\" count").at(0, 0).get<int>(), threads * rounds);
+  EXPECT_EQ(vox::run("g \"th_names\" value 4321").at(0, 0).get<std::string>(), "n4321");
+  for (int t = 0; t < threads; ++t)
+    EXPECT_EQ(vox::runf("g {} count", "th_own" + std::to_string(t)).at(0, 0).get<int>(), rounds - (rounds + 1) / 3);
+  EXPECT_EQ(vox::run("k").rows(), containers + threads);
 }
 
 }  // namespace
-}  // namespace nosql_db

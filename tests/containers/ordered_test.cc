@@ -323,28 +323,34 @@ TEST(OrderedTree, FailedSplitChangesNothing) {
   }
 }
 
-// Ascending and descending insertion pack every leaf full (a dump read
-// builds trees the same way): 100,000 keys take as few leaves as they can.
-TEST(OrderedTree, OrderedInsertionPacksLeaves) {
-  const uint32_t cap = bt_shape_v<int32_t, bt_no_value>.leaf_cap;
+// Ascending and descending insertion fill every leaf before they start the
+// next: the number of leaves grows by one every k keys, k being the number
+// at which the first leaf split. A dump body read back builds the tree
+// from the bottom up as packed, whatever shape the saved tree had; a
+// hand-made body out of order still goes in, element by element, by the
+// insertion rules.
+TEST(OrderedTree, OrderedInsertionAndReadingPackLeaves) {
   for (int32_t dir : {1, -1}) {
     set_adt<int32_t> s(u08_desc);
-    for (int32_t k = 0; k < 100000; ++k) ASSERT_TRUE(s.ins_key(dir * k, u8_ref));
+    uint64_t per_leaf = 0;
+    for (int32_t k = 0; k < 20000; ++k) {
+      ASSERT_TRUE(s.ins_key(dir * k, u8_ref));
+      if (per_leaf == 0 && s.leaves() == 2) per_leaf = static_cast<uint64_t>(k);
+      if (per_leaf != 0) {
+        ASSERT_EQ(s.leaves(), (static_cast<uint64_t>(k) + per_leaf) / per_leaf) << k;
+      }
+    }
+    EXPECT_GT(per_leaf, 1u);
     EXPECT_TRUE(s.verify());
-    EXPECT_EQ(s.leaves(), (100000 + cap - 1) / cap);
   }
-}
-
-// A dump body read back builds the tree from the bottom up with full
-// leaves, whatever shape the saved tree had; a hand-made body out of order
-// still goes in, element by element, by the insertion rules.
-TEST(OrderedTree, ReadingADumpPacksLeaves) {
-  multiset_adt<int32_t> s(u08_desc), back(u08_desc);
+  multiset_adt<int32_t> s(u08_desc), back(u08_desc), packed(u08_desc);
   for (int32_t i = 0; i < 20000; ++i) ASSERT_TRUE(s.ins_key((i * 7919) % 5000, u8_ref));
   const std::string body = test::saved(s).substr(8 + 8 + 6);  // after kind word and types
   ASSERT_TRUE(test::load_from(back, body));
+  for (int32_t k : all_of(s)) ASSERT_TRUE(packed.ins_key(k, u8_ref));
   EXPECT_TRUE(back.verify());
-  EXPECT_EQ(back.leaves(), (20000 + 119) / 120u);
+  EXPECT_LT(back.leaves(), s.leaves());
+  EXPECT_EQ(back.leaves(), packed.leaves());
   EXPECT_EQ(all_of(back), all_of(s));
 
   set_adt<int32_t> hand(u08_desc);
@@ -375,14 +381,9 @@ void node_search_matches_std(std::mt19937& rng) {
 }
 TEST(OrderedTree, NodeSearchMatchesStd) {
   std::mt19937 rng(9);
-  node_search_matches_std<int8_t>(rng);
-  node_search_matches_std<uint8_t>(rng);
-  node_search_matches_std<int16_t>(rng);
-  node_search_matches_std<uint16_t>(rng);
-  node_search_matches_std<int32_t>(rng);
-  node_search_matches_std<uint32_t>(rng);
-  node_search_matches_std<int64_t>(rng);
-  node_search_matches_std<uint64_t>(rng);
+  [&]<class... K>(type_tag<K>...) { (node_search_matches_std<K>(rng), ...); }(
+      type_tag<int8_t>{}, type_tag<uint8_t>{}, type_tag<int16_t>{}, type_tag<uint16_t>{}, type_tag<int32_t>{},
+      type_tag<uint32_t>{}, type_tag<int64_t>{}, type_tag<uint64_t>{});
 }
 
 // Entries with string keys and values make the narrowest nodes (10 to a

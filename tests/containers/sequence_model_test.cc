@@ -1,6 +1,8 @@
-// Long random operation sequences on the deque and the list, checked step by
-// step against std::deque and std::list (NOSQL_LONG=1 runs far more steps),
-// and the deque's freeing and reuse of the blocks a queue-like use consumes.
+// Long random operation sequences on the deque and the list, checked against
+// std::deque and std::list as they go (NOSQL_LONG=1 runs far longer),
+// with the containers' structure checked after every operation: the deque's
+// block bookkeeping, the list's links both ways and its handle table. And
+// the deque's freeing and reuse of the blocks a queue-like use consumes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,7 +22,7 @@
 namespace nosql_db {
 namespace {
 
-uint64_t steps() {
+uint64_t op_count() {
   const char* e = std::getenv("NOSQL_LONG");
   return e && *e == '1' ? 2'000'000 : 20'000;
 }
@@ -36,6 +38,34 @@ std::vector<int64_t> model_all(const M& m) {
   return std::vector<int64_t>(m.begin(), m.end());
 }
 
+// The deque's bookkeeping (containers/deque.h): its front and back counts
+// make the size; consumed slots (the origin) lie only on a side that holds
+// no element, and none are left once the deque is empty; every block with a live slot
+// is allocated, and every block of consumed slots with one more whole
+// consumed block between it and the live ones is freed. Returns the
+// number of blocks allocated.
+template <class K>
+uint64_t check_blocks(const deque_adt<K>& d) {
+  constexpr uint64_t b = deque_adt<K>::block_size;
+  const auto lay = d.inspect();
+  EXPECT_EQ(lay.front_count + lay.back_count, d.size());
+  EXPECT_TRUE(lay.origin <= 0 || lay.front_count == 0);
+  EXPECT_TRUE(lay.origin >= 0 || lay.back_count == 0);
+  EXPECT_TRUE(lay.origin == 0 || d.size() > 0);
+  // Entry 2k is block k of the back side, 2k + 1 block k of the front side.
+  const auto side = [&](uint64_t sd, uint64_t consumed, uint64_t live) {
+    for (uint64_t k = consumed / b; live > 0 && k <= (consumed + live - 1) / b; ++k)
+      EXPECT_TRUE(d.has_block(2 * k + sd)) << "live block " << k << " of side " << sd;
+    for (uint64_t k = 0; k + 2 <= consumed / b; ++k)
+      EXPECT_FALSE(d.has_block(2 * k + sd)) << "consumed block " << k << " of side " << sd;
+  };
+  side(0, lay.origin > 0 ? static_cast<uint64_t>(lay.origin) : 0, lay.back_count);
+  side(1, lay.origin < 0 ? static_cast<uint64_t>(-lay.origin) : 0, lay.front_count);
+  uint64_t blocks = 0;
+  for (uint64_t e = 0; e < lay.table_length; ++e) blocks += d.has_block(e);
+  return blocks;
+}
+
 TEST(SequenceModel, DequeMatchesStdDeque) {
   for (uint32_t seed : {1u, 2u, 3u}) {
     SCOPED_TRACE(seed);
@@ -45,10 +75,10 @@ TEST(SequenceModel, DequeMatchesStdDeque) {
     int64_t next = 0;
     // Sizes drift around a few thousand so blocks and origins all get used.
     uint64_t largest = 0;
-    for (uint64_t step = 0; step < steps(); ++step) {
-      // Phases of 4096 steps alternate between growing and shrinking, so
+    for (uint64_t round = 0; round < op_count(); ++round) {
+      // Phases of 4096 operations alternate between growing and shrinking, so
       // the deque spans several blocks and also drains to empty.
-      const bool growing = (step / 4096) % 2 == 0;
+      const bool growing = (round / 4096) % 2 == 0;
       uint64_t op = rng() % 100;
       if (growing && op >= 44 && op < 80 && rng() % 3 != 0) op = op % 44;
       if (growing && op >= 95 && op < 99) op = 90;
@@ -95,6 +125,8 @@ TEST(SequenceModel, DequeMatchesStdDeque) {
         m.clear();
       }
       ASSERT_EQ(d.size(), m.size());
+      check_blocks(d);
+      ASSERT_FALSE(testing::Test::HasFailure()) << "round " << round;
       largest = std::max<uint64_t>(largest, m.size());
       if (!m.empty()) {
         ASSERT_TRUE(d.get_first(&v));
@@ -102,13 +134,42 @@ TEST(SequenceModel, DequeMatchesStdDeque) {
         ASSERT_TRUE(d.get_last(&v));
         ASSERT_EQ(v, m.back());
       }
-      if (step % 997 == 0) {
+      if (round % 997 == 0) {
         ASSERT_EQ(all_of(d), model_all(m));
       }
     }
     ASSERT_EQ(all_of(d), model_all(m));
     EXPECT_GT(largest, 2048u);  // the walk reached a third block
   }
+}
+
+// The list's links and handle table, walked through the handles: from the
+// first element, each node's value is the model's, its handle the one it
+// was given, its successor's predecessor itself; no two nodes share a table
+// entry; and the table has exactly as many entries as the list ever held
+// nodes at once (a freed entry is reused before the table grows).
+void check_links(const list_adt<int64_t>& l, const std::list<int64_t>& m,
+                 const std::unordered_map<int64_t, uint64_t>& handle_of, uint64_t peak) {
+  ASSERT_EQ(l.handle_table_size(), peak);
+  std::vector<bool> entry_used(peak + 1);
+  uint64_t h = 0, prev = 0;
+  if (!m.empty()) {
+    ASSERT_TRUE(l.get_pos(m.front(), &h));
+  }
+  for (int64_t x : m) {
+    ASSERT_EQ(h, handle_of.at(x)) << x;
+    const uint64_t entry = h & 0xffffffffu;
+    ASSERT_TRUE(entry >= 1 && entry <= peak && !entry_used[entry]) << x;
+    entry_used[entry] = true;
+    int64_t v;
+    uint64_t back;
+    ASSERT_TRUE(l.get_at_pos(h, &v) && l.get_prev_pos(h, &back));
+    ASSERT_EQ(v, x);
+    ASSERT_EQ(back, prev) << x;
+    prev = h;
+    ASSERT_TRUE(l.get_next_pos(h, &h));
+  }
+  ASSERT_EQ(h, 0u) << "the last node links on";
 }
 
 TEST(SequenceModel, ListMatchesStdListWithHandles) {
@@ -135,8 +196,10 @@ TEST(SequenceModel, ListMatchesStdListWithHandles) {
       std::advance(it, static_cast<std::ptrdiff_t>(rng() % m.size()));
       return it;
     };
-    const uint64_t list_steps = steps() / 4;  // positional walks are O(n)
-    for (uint64_t step = 0; step < list_steps; ++step) {
+    const uint64_t list_rounds = op_count() / 4;  // positional walks are O(n)
+    const uint64_t check_every = list_rounds > 5000 ? 97 : 1;  // so are the link checks
+    uint64_t peak = 0;
+    for (uint64_t round = 0; round < list_rounds; ++round) {
       const uint64_t op = rng() % 100;
       const uint64_t n = m.size();
       int64_t v = 0;
@@ -212,7 +275,12 @@ TEST(SequenceModel, ListMatchesStdListWithHandles) {
         m.clear();
       }
       ASSERT_EQ(l.size(), m.size());
-      if (step % 499 == 0) {
+      peak = std::max<uint64_t>(peak, m.size());
+      if (round % check_every == 0) {
+        check_links(l, m, handle_of, peak);
+        ASSERT_FALSE(testing::Test::HasFatalFailure()) << "round " << round;
+      }
+      if (round % 499 == 0) {
         ASSERT_EQ(all_of(l), model_all(m));
       }
     }
@@ -221,55 +289,38 @@ TEST(SequenceModel, ListMatchesStdListWithHandles) {
 }
 
 // Used as a queue (or a reversed one), a deque frees the blocks it has
-// consumed, and comes back through them correctly.
-TEST(DequeKind, ConsumedBlocksAreFreedAndReallocated) {
-  constexpr int64_t b = 1024;
-  deque_adt<int64_t> d;
-  std::deque<int64_t> model;
-  for (int64_t i = 0; i < 10; ++i) {
-    d.ins_last(i);
-    model.push_back(i);
-  }
-  for (int64_t i = 10; i < 5 * b; ++i) {
-    d.ins_last(i);
-    model.push_back(i);
-    d.del_first();
-    model.pop_front();
-  }
-  // 5 * b - 10 back slots consumed: blocks 0, 1 and 2 are behind the gap.
-  EXPECT_EQ(d.inspect().origin, 5 * b - 10);
-  EXPECT_FALSE(d.has_block(0));
-  EXPECT_FALSE(d.has_block(2));
-  EXPECT_FALSE(d.has_block(4));
-  EXPECT_TRUE(d.has_block(6));  // the gap block
-  EXPECT_TRUE(d.has_block(8));  // the live block
-  // Front insertions reuse the consumed back slots, down through the freed
-  // blocks, and keep the order.
-  for (int64_t i = 0; i < 5 * b; ++i) {
-    d.ins_first(-i);
-    model.push_front(-i);
-  }
-  EXPECT_TRUE(d.has_block(0));
-  EXPECT_EQ(all_of(d), std::vector<int64_t>(model.begin(), model.end()));
-
-  // The mirror image on the front side, with strings.
-  deque_adt<xstring> s;
-  std::deque<std::string> sm;
-  for (int64_t i = 0; i < 3 * b + 5; ++i) {
-    const std::string t = "s" + std::to_string(i);
-    s.ins_first(xstring(t));
-    sm.push_front(t);
-    if (i >= 3) {
-      s.del_last();
-      sm.pop_back();
+// consumed, so it holds a few blocks however many elements pass through;
+// insertions at the other end come back down through the freed blocks.
+template <class K>
+void queue_run(bool forwards, int64_t passes, K (*make)(int64_t)) {
+  constexpr int64_t b = deque_adt<K>::block_size;
+  deque_adt<K> d;
+  std::deque<K> m;
+  const auto push = [&](bool last, const K& x) {
+    last ? d.ins_last(x) : d.ins_first(x);
+    last ? m.push_back(x) : m.push_front(x);
+  };
+  uint64_t most = 0;
+  for (int64_t i = 0; i < passes * b; ++i) {
+    push(forwards, make(i));
+    if (i >= 10) {
+      forwards ? d.del_first() : d.del_last();
+      forwards ? m.pop_front() : m.pop_back();
     }
+    most = std::max(most, check_blocks(d));
+    ASSERT_FALSE(testing::Test::HasFailure()) << i;
   }
-  EXPECT_FALSE(s.has_block(1));
-  EXPECT_TRUE(s.has_block(5));
-  EXPECT_EQ(s.inspect().origin, -(3 * b + 2));
-  std::vector<std::string> got;
-  for (const xstring& x : all_of(s)) got.emplace_back(x.view());
-  EXPECT_EQ(got, std::vector<std::string>(sm.begin(), sm.end()));
+  EXPECT_LE(most, 3u);  // the live elements' one or two blocks and the gap block
+  for (int64_t i = 0; i < passes * b; ++i) {
+    push(!forwards, make(-i));
+    check_blocks(d);
+    ASSERT_FALSE(testing::Test::HasFailure()) << i;
+  }
+  EXPECT_EQ(all_of(d), std::vector<K>(m.begin(), m.end()));
+}
+TEST(DequeKind, ConsumedBlocksAreFreedAndReallocated) {
+  queue_run<int64_t>(true, 5, [](int64_t i) { return i; });
+  queue_run<xstring>(false, 3, [](int64_t i) { return xstring("s" + std::to_string(i)); });
 }
 
 }  // namespace

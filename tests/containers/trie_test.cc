@@ -47,7 +47,8 @@ bool has_nocase(const trie_adt& t, std::string_view k) {
 }
 
 // Against a model: the std::set of the same strings (std::string orders
-// bytes unsigned), and the set of their letter-folded forms.
+// bytes unsigned), and the set of their letter-folded forms; the nodes are
+// well formed and the count is the strings stored after every insertion.
 TEST(TrieTest, AgreesWithASetOnRandomKeys) {
   const char alphabet[] = {'a', 'A', 'b', 'B', '[', '\x7f', '\x80', '\xff', '\0'};
   std::mt19937 rng(11);
@@ -69,6 +70,8 @@ TEST(TrieTest, AgreesWithASetOnRandomKeys) {
     const bool added = !k.empty() && model.insert(k).second;
     if (added) folded.insert(fold(k));
     ASSERT_EQ(t->ins_key(xstring(k), u08_value), added) << i;
+    ASSERT_TRUE(t->verify()) << i;
+    ASSERT_EQ(t->size(), model.size()) << i;
   }
   EXPECT_EQ(t->size(), model.size());
   EXPECT_EQ(listing(*t), std::vector<std::string>(model.begin(), model.end()));
@@ -91,6 +94,7 @@ TEST(TrieTest, LongKeysNeedNoRecursion) {
   upper.back() = 'R';
   EXPECT_FALSE(has_nocase(*t, upper));
   EXPECT_EQ(listing(*t).size(), 2u);
+  EXPECT_TRUE(t->verify());
   EXPECT_TRUE(t->del_all());
   ASSERT_TRUE(t->ins_key(xstring(deep), u08_value));  // freed again by the destructor
 }
@@ -125,12 +129,12 @@ TEST(TrieTest, RollbackRestoresEveryAnswer) {
   };
   const std::vector<std::string> before = answers();
   t->begin_undo();
-  for (std::string_view k : {"abcxyz", "ab", "abcd", "abcdef", "q"}) t->ins_key(xstring(k), u08_value);
+  for (std::string_view k : {"abcxyz", "ab", "abcd", "abcdef", "q", "xa", "xb"}) t->ins_key(xstring(k), u08_value);
   t->del_all();
   ASSERT_TRUE(t->ins_key(xstring("abc"), u08_value));
   t->rollback();
   EXPECT_EQ(answers(), before);
-  EXPECT_EQ(t->size(), 3u);
+  EXPECT_TRUE(t->verify());
   t->begin_undo();  // a trie dropped while recording frees what it kept
   t->del_all();
 }

@@ -70,12 +70,13 @@ class ShellSmoke : public ::testing::Test {
 
 struct script_case {
   const char* name;
-  const char* args;  // before the script's name
+  const char* args;  // followed by script.nos unless they name scripts or there is none
   std::string script;
   int status;
   std::vector<std::string> out_has;
   std::vector<std::string> out_lacks;
   std::vector<std::string> err_has;
+  std::string init = "", input = "";  // init.nos and standard input
 };
 
 TEST_F(ShellSmoke, ScriptsRunWithTheDocumentedLinePolicy) {
@@ -108,11 +109,21 @@ TEST_F(ShellSmoke, ScriptsRunWithTheDocumentedLinePolicy) {
       {"library messages go to standard error", "", ".mode json\nc vector i32 v\nb script.nos\n", 1,
        {"[{\"vkey\":0,\"vkey(hex)\":\"0x0\"}]\n"}, {"exists file"},
        {"exists file named script.nos\nscript.nos:3: error: command failed: b script.nos"}},
+      // init.nos runs first; a script and standard input ("-") share one
+      // store and run in order; with no script named, standard input is one.
+      {"init, script and standard input in order", "script.nos -", "i 0 last 5\n", 0, {"| 5 |\n| 6 |\n"},
+       {"load init.nos failed"}, {}, "c vector i32 boot\n", "i 0 last 6\ng 0 all\n"},
+      {"standard input is a script when no script is named", "", "", 1, {"| 7 |"}, {},
+       {"<stdin>:4: error: command failed: x"}, "", "c vector i32 v\ni 0 last 7\ng 0 all\nx\n"},
   };
   for (const script_case& c : cases) {
     SCOPED_TRACE(c.name);
     write_file("script.nos", c.script);
-    const run_output r = run(std::string(c.args) + " script.nos");
+    write_file("init.nos", c.init);
+    write_file("stdin", c.input);
+    const std::string args = c.args;
+    const bool named = args.find("script.nos") != std::string::npos || c.script.empty();
+    const run_output r = run(named ? args : args + " script.nos");
     EXPECT_EQ(r.status, c.status) << r.err;
     for (const std::string& s : c.out_has) EXPECT_NE(r.out.find(s), std::string::npos) << s << " in:\n" << r.out;
     for (const std::string& s : c.out_lacks) EXPECT_EQ(r.out.find(s), std::string::npos) << s << " in:\n" << r.out;
@@ -121,28 +132,6 @@ TEST_F(ShellSmoke, ScriptsRunWithTheDocumentedLinePolicy) {
       EXPECT_EQ(r.err, "");
     }
   }
-}
-
-TEST_F(ShellSmoke, StandardInputIsAScriptWhenNotATerminal) {
-  write_file("stdin", "c vector i32 v\ni 0 last 7\ng 0 all\nnonsense\n");
-  const run_output r = run("");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.out.find("| 7 |"), std::string::npos) << r.out;
-  EXPECT_NE(r.err.find("<stdin>:4: error: command failed: nonsense"), std::string::npos) << r.err;
-}
-
-TEST_F(ShellSmoke, ScriptsShareOneStoreAndRunInOrder) {
-  write_file("a.nos", "c vector i32 v\ni 0 last 5\n");
-  write_file("b.nos", "i 0 last 6\ng 0 all\n");
-  write_file("stdin", "g 0 count\n");
-  const run_output r = run("a.nos b.nos -");
-  EXPECT_EQ(r.status, 0) << r.err;
-  const size_t five = r.out.find("| 5 |");
-  const size_t six = r.out.find("| 6 |");
-  ASSERT_NE(five, std::string::npos) << r.out;
-  ASSERT_NE(six, std::string::npos) << r.out;
-  EXPECT_LT(five, six);
-  EXPECT_NE(r.out.find("| 2 |"), std::string::npos) << r.out;  // the count, from standard input
 }
 
 TEST_F(ShellSmoke, UsageErrorsAndUnreadableScripts) {
@@ -168,15 +157,6 @@ TEST_F(ShellSmoke, UsageErrorsAndUnreadableScripts) {
     EXPECT_NE(r.out.find(c.out_has), std::string::npos) << r.out;
     EXPECT_NE(r.err.find(c.err_has), std::string::npos) << r.err;
   }
-}
-
-TEST_F(ShellSmoke, InitScriptRunsBeforeTheShellsCommands) {
-  write_file("init.nos", "c vector i32 boot\n");
-  write_file("script.nos", "k \"boot\"\n");
-  const run_output r = run("script.nos");
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("boot"), std::string::npos) << r.out;
-  EXPECT_EQ(r.out.find("load init.nos failed"), std::string::npos) << r.out;
 }
 
 }  // namespace
