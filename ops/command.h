@@ -1,15 +1,15 @@
 // The element commands (get, set, insert, delete) in one parsed form.
 //
-// Every line of these four families goes through one front end: the
-// command table's (api/command_table) counts the words and resolves the
-// container; the element part here refuses a placeholder hash container,
-// classifies the sub-command word and puts the argument words in their
-// places: A, B and the value word (for insert: `where` in A and `what` in
-// the value place). A row's signature says which of those it
-// reads, in which order and as which type (the container's key type K,
-// its value type V, or an unsigned count). exec reads the literals into
-// argument boxes; a prepared statement reads its literals once and binds
-// the rest; both then call run_element. There is no other way in.
+// Every line of these four families goes through one front end: the command
+// table (api/command_table.h) counts the words and resolves the container;
+// the element part here refuses a placeholder hash container, classifies the
+// sub-command word and puts the argument words in their places: A, B and the
+// value word (for insert: `where` in A and `what` in the value place). A
+// row's signature says which of those it reads, in which order and as which
+// type (the container's key type K, its value type V, or an unsigned count).
+// exec reads the literals into argument boxes; a prepared statement reads
+// its literals once and binds the rest; both then call run_element. There is
+// no other way in.
 #pragma once
 
 #include <array>
