@@ -10,14 +10,13 @@
 #include <utility>
 #include <vector>
 
+#include "api/command_table.h"
 #include "api/export.h"
 #include "api/vox_nosql.h"
-#include "catalog/create.h"
 #include "containers/hold.h"
 #include "lang/failure.h"
 #include "lang/tokenizer.h"
 #include "ops/command.h"
-#include "ops/ops.h"
 #include "ops/record.h"
 #include "startup/startup.h"
 
@@ -35,9 +34,10 @@ constexpr uint64_t batch_header_room = 5;
 // A command of a batch that holds its containers, parsed before any runs.
 struct parsed {
   enum class how : uint8_t { element, statement, describe } how = how::element;
-  element_command ec;            // element: from the line; statement: its own
-  arg_values* values = nullptr;  // statement: its bound values
-  uint32_t hold = 0;             // which of the batch's holds is its container's
+  element_command ec;               // element: from the line; statement: its own
+  arg_values* values = nullptr;     // statement: its bound values
+  const command_row* row = nullptr;  // describe: its row in the command table
+  uint32_t hold = 0;                // which of the batch's holds is its container's
 };
 
 // A container the batch holds exclusively; `undoing` once it records the
@@ -58,25 +58,17 @@ struct undo_step {
   std::unique_ptr<store> old;    // clear: the store as it was
 };
 
-element_cmd family_of(char c) noexcept {
-  switch (c) {
-    case 's': return element_cmd::set;
-    case 'i': return element_cmd::insert;
-    case 'd': return element_cmd::del;
-    default: return element_cmd::get;
-  }
-}
-bool is_element_letter(char c) noexcept { return c == 'g' || c == 's' || c == 'i' || c == 'd'; }
-
 // "k" alone lists every container.
 bool lists_all(std::string_view line) noexcept {
   return !line.empty() && line[0] == 'k' && line.find_first_not_of(' ', 1) == std::string_view::npos;
 }
 
-// False, with the reason recorded, for a line that no batch runs.
-bool allowed(std::string_view line) {
+// The line's row (null for an unknown command), or false, with the reason
+// recorded, for a line that no batch runs.
+bool allowed(std::string_view line, const command_row** row) {
   if (line.empty()) return fail(failure::empty_line);
-  if (line[0] == 'b' || line[0] == 'r') return fail(failure::batch_refused);
+  *row = find_command(line.data(), static_cast<int64_t>(line.size()));
+  if (*row && !(*row)->in_batch) return fail(failure::batch_refused);
   return true;
 }
 
@@ -154,7 +146,7 @@ class batch_run {
   // The whole store: run each command as it comes.
   bool run_whole_store();
   bool run_line(int64_t i, token (&t)[max_tokens], arg_values& v, datas* out);
-  bool run_catalog(int64_t i, std::string_view line, datas* out);
+  bool run_catalog(int64_t i, const command_row& r, std::string_view line, datas* out);
   void hold_for_change(ab_adt& c, uint64_t vkey, int64_t i);
 
   bool run_element(int64_t i, const element_command& ec, arg_values& v, bool literals, held* h, datas* out);
@@ -191,10 +183,14 @@ class batch_run {
   failure_state unparsed_reason_{};
 };
 
+// The commands that take the store lock exclusively (create, clear and
+// erase; dump and read are refused), and a describe of every container.
 bool batch_run::needs_whole_store() const noexcept {
   for (int64_t i = 0; i < n_; ++i) {
     const std::string_view l = items_[i].line;
-    if (!items_[i].st && !l.empty() && (l[0] == 'c' || l[0] == 'e' || lists_all(l))) return true;
+    if (items_[i].st || l.empty()) continue;
+    const command_row* r = find_command(l.data(), static_cast<int64_t>(l.size()));
+    if ((r && r->in_batch && r->lock == store_lock::exclusive) || lists_all(l)) return true;
   }
   return false;
 }
@@ -221,15 +217,19 @@ bool batch_run::parse_one(int64_t i, token (&t)[max_tokens], parsed* p) {
     return true;
   }
   const std::string_view line = it.line;
-  if (!allowed(line)) return false;
+  const command_row* r = nullptr;
+  if (!allowed(line, &r)) return false;
   const int n = split_tokens(line.data(), static_cast<int64_t>(line.size()), t);
-  if (line[0] == 'k') {
+  if (r && r->id == command_id::describe) {
+    // A describe of every container makes the batch take the whole store
+    // (lists_all); here the line must name one.
     p->how = parsed::how::describe;
+    p->row = r;
     return token_count_ok(n, 2, 2) && (p->ec.c = resolve_container(s_, t[1], &p->ec.vkey)) != nullptr;
   }
-  if (!is_element_letter(line[0])) return fail(failure::unknown_command);
+  if (!r || !r->element()) return fail(failure::unknown_command);
   p->how = parsed::how::element;
-  return parse_element(s_, family_of(line[0]), t, n, &p->ec);
+  return parse_element_words(s_, *r, t, n, &p->ec);
 }
 
 // Parses the commands until one cannot be and returns how many parsed; the
@@ -333,8 +333,8 @@ bool batch_run::run_holding() {
         case parsed::how::element: ok = run_element(i, p.ec, v, true, &holds_[p.hold], out); break;
         case parsed::how::statement: ok = run_element(i, p.ec, *p.values, false, &holds_[p.hold], out); break;
         case parsed::how::describe: {
-          const std::string_view line = items_[i].line;
-          ok = describe_cmd(s_, line.data(), static_cast<int64_t>(line.size()), out);
+          command_effect none;
+          ok = p.row->run(command_args{s_, toks_[i], 2, p.ec.c, p.ec.vkey, out, none});
           break;
         }
       }
@@ -369,38 +369,40 @@ void batch_run::hold_for_change(ab_adt& c, uint64_t vkey, int64_t i) {
   undo_.push_back({undo_step::what::changes, &c, 0, nullptr, nullptr});
 }
 
-bool batch_run::run_catalog(int64_t i, std::string_view line, datas* out) {
+bool batch_run::run_catalog(int64_t i, const command_row& r, std::string_view line, datas* out) {
   const char* l = line.data();
   const int64_t len = static_cast<int64_t>(line.size());
-  if (line[0] == 'k') return describe_cmd(s_, l, len, out);
+  command_effect effect;
+  if (r.id == command_id::describe) return run_locked(s_, r, l, len, out, effect);
   undo_.reserve(undo_.size() + 1);
   holds_.reserve(holds_.size() + 1);
+  // What erase drops and what clear empties are set aside, to be put back.
+  std::unique_ptr<ab_adt> kept;
+  std::unique_ptr<store> old;
+  effect.keep = &kept;
+  effect.old = &old;
+  if (!run_locked(s_, r, l, len, out, effect)) return false;
   size_t at = 0;
-  const uint64_t first_col = out->cols.size();
-  uint64_t rows = 0;
-  if (line[0] == 'e') {
-    std::unique_ptr<ab_adt> kept;
-    if (!erase_cmd(s_, l, len, out, &kept)) return false;
-    const uint64_t v = *static_cast<const uint64_t*>(out->cols[first_col].values(&rows));
-    undo_.push_back({undo_step::what::erase, nullptr, v, std::move(kept), nullptr});
-    at = begin_record();
-    if (log_) encode_erase(&record_, v);
-  } else if (len == 5) {
-    // Clear: the store as it was is set aside whole, to be put back.
-    auto old = std::make_unique<store>();
-    old->swap(s_);
-    undo_.push_back({undo_step::what::clear, nullptr, 0, nullptr, std::move(old)});
-    at = begin_record();
-    if (log_) encode_clear(&record_);
-  } else {
-    if (!create_container(s_, l, len, out)) return false;
-    const uint64_t v = *static_cast<const uint64_t*>(out->cols[first_col].values(&rows));
-    undo_.push_back({undo_step::what::create, nullptr, v, nullptr, nullptr});
-    ab_adt& c = *s_.at(v);
-    take_exclusive(c, &epoch_);
-    holds_.push_back({&c, v, i, false});
-    at = begin_record();
-    if (log_) encode_create(&record_, v, c);
+  switch (r.id) {
+    case command_id::erase:
+      undo_.push_back({undo_step::what::erase, nullptr, effect.vkey, std::move(kept), nullptr});
+      at = begin_record();
+      if (log_) encode_erase(&record_, effect.vkey);
+      break;
+    case command_id::clear:
+      undo_.push_back({undo_step::what::clear, nullptr, 0, nullptr, std::move(old)});
+      at = begin_record();
+      if (log_) encode_clear(&record_);
+      break;
+    default: {  // create
+      undo_.push_back({undo_step::what::create, nullptr, effect.vkey, nullptr, nullptr});
+      ab_adt& c = *s_.at(effect.vkey);
+      take_exclusive(c, &epoch_);
+      holds_.push_back({&c, effect.vkey, i, false});
+      at = begin_record();
+      if (log_) encode_create(&record_, effect.vkey, c);
+      break;
+    }
   }
   end_record(at);
   return true;
@@ -413,14 +415,13 @@ bool batch_run::run_line(int64_t i, token (&t)[max_tokens], arg_values& v, datas
     return parse_one(i, t, &p) && run_element(i, p.ec, *p.values, false, nullptr, out);
   }
   const std::string_view line = it.line;
-  if (!allowed(line)) return false;
-  if (!is_element_letter(line[0])) {
-    if (line[0] == 'c' || line[0] == 'e' || line[0] == 'k') return run_catalog(i, line, out);
-    return fail(failure::unknown_command);
-  }
+  const command_row* r = nullptr;
+  if (!allowed(line, &r)) return false;
+  if (!r) return fail(failure::unknown_command);
+  if (!r->element()) return run_catalog(i, *r, line, out);
   const int n = split_tokens(line.data(), static_cast<int64_t>(line.size()), t);
   element_command ec;
-  return parse_element(s_, family_of(line[0]), t, n, &ec) && run_element(i, ec, v, true, nullptr, out);
+  return parse_element_words(s_, *r, t, n, &ec) && run_element(i, ec, v, true, nullptr, out);
 }
 
 bool batch_run::run_whole_store() {

@@ -15,15 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "api/command_table.h"
 #include "api/export.h"
 #include "api/vox_nosql.h"
-#include "catalog/create.h"
 #include "containers/hold.h"
 #include "lang/failure.h"
-#include "ops/ops.h"
 #include "ops/record.h"
 #include "persist/checkpoint.h"
-#include "persist/dump.h"
 #include "persist/files.h"
 #include "persist/journal.h"
 #include "startup/startup.h"
@@ -310,36 +308,33 @@ int32_t durable_close(store& s) {
   return ok ? 0 : code();
 }
 
-bool journaled_create_or_clear(store& s, const char* line, int64_t len, datas* out) {
-  if (len == 5) {
-    return journaled(s, 1, [&] { return clear_store(s), true; }, [](std::string* r) { encode_clear(r); });
-  }
+bool journaled_create(store& s, const command_row& r, const char* line, int64_t len, datas* out) {
   const uint64_t room = static_cast<uint64_t>(len > 0 ? len : 0) + 96;
-  const uint64_t before = out->cols.size();
+  command_effect made;
   return journaled(
-      s, room, [&] { return create_container(s, line, len, out); },
-      [&](std::string* r) {
-        uint64_t n = 0;
-        const uint64_t v = *static_cast<const uint64_t*>(out->cols[before].values(&n));
-        encode_create(r, v, *s.at(v));
-      });
+      s, room, [&] { return run_locked(s, r, line, len, out, made); },
+      [&](std::string* rec) { encode_create(rec, made.vkey, *s.at(made.vkey)); });
 }
 
-bool journaled_erase(store& s, const char* line, int64_t len, datas* out) {
-  const uint64_t before = out->cols.size();
+bool journaled_clear(store& s, const command_row& r, const char* line, int64_t len, datas* out) {
+  command_effect none;
   return journaled(
-      s, 8, [&] { return erase_cmd(s, line, len, out); },
-      [&](std::string* r) {
-        uint64_t n = 0;
-        encode_erase(r, *static_cast<const uint64_t*>(out->cols[before].values(&n)));
-      });
+      s, 1, [&] { return run_locked(s, r, line, len, out, none); }, [](std::string* rec) { encode_clear(rec); });
 }
 
-bool durable_read(store& s, const char* line, int64_t len) {
+bool journaled_erase(store& s, const command_row& r, const char* line, int64_t len, datas* out) {
+  command_effect dropped;
+  return journaled(
+      s, 8, [&] { return run_locked(s, r, line, len, out, dropped); },
+      [&](std::string* rec) { encode_erase(rec, dropped.vkey); });
+}
+
+bool durable_read(store& s, const command_row& r, const char* line, int64_t len, datas* out) {
   durable_state& st = state();
   store old;
   old.swap(s);
-  bool ok = read_dump(s, line, len);
+  command_effect none;
+  bool ok = run_locked(s, r, line, len, out, none);
   // The read is only kept when a checkpoint holds it.
   if (ok) ok = checkpoint_now(st, s);
   if (!ok) {

@@ -30,11 +30,14 @@ int32_t durable_open(store& s, const char* dir, int32_t sync);
 int32_t durable_checkpoint(store& s);
 int32_t durable_close(store& s);
 
-// The create (and clear) and erase commands in durable mode.
-// REQUIRES the exclusive store lock and s.log() not null.
-bool journaled_create_or_clear(store& s, const char* line, int64_t len, datas* out);
-bool journaled_erase(store& s, const char* line, int64_t len, datas* out);
-// The read command in durable mode. REQUIRES the exclusive store lock.
-bool durable_read(store& s, const char* line, int64_t len);
+// The durable steps of the command table's rows (api/command_table.h):
+// create, clear and erase journaled, read kept only with a checkpoint.
+// Each runs the line through the front end itself. REQUIRES the exclusive
+// store lock and s.log() not null.
+struct command_row;
+bool journaled_create(store& s, const command_row& r, const char* line, int64_t len, datas* out);
+bool journaled_clear(store& s, const command_row& r, const char* line, int64_t len, datas* out);
+bool journaled_erase(store& s, const command_row& r, const char* line, int64_t len, datas* out);
+bool durable_read(store& s, const command_row& r, const char* line, int64_t len, datas* out);
 
 }  // namespace nosql_db

@@ -1,65 +1,19 @@
-// exec and the dispatcher.
+// exec, the command entry that hands each line to the command table.
 #include "api/exec.h"
 
-#include <mutex>
 #include <new>
-#include <shared_mutex>
 
-#include "api/durable.h"
+#include "api/command_table.h"
 #include "api/export.h"
 #include "api/vox_nosql.h"
-#include "catalog/create.h"
-#include "containers/rw_lock.h"
-#include "lang/tokenizer.h"
-#include "ops/command.h"
-#include "ops/ops.h"
-#include "persist/dump.h"
 #include "startup/startup.h"
 
 namespace nosql_db {
-namespace {
-
-using shared = read_guard;
-using exclusive = std::unique_lock<rw_lock>;
-
-// f() under the store lock, shared or exclusive.
-template <class F>
-bool under_shared(store& s, F&& f) {
-  shared l(s.lock);
-  return f();
-}
-template <class F>
-bool under_exclusive(store& s, F&& f) {
-  exclusive l(s.lock);
-  return f();
-}
-
-}  // namespace
 
 bool exec_cmd(store& s, const char* line, int64_t len, datas* out) {
   clear_failure();
   if (!line || len == 0) return fail(failure::empty_line);
-  switch (line[0]) {
-    // get, set, insert and delete: the words are split before the store
-    // lock is taken; the container is resolved, the literals read and the
-    // command run under it.
-    case 'g': return exec_element(s, element_cmd::get, line, len, out);
-    case 's': return exec_element(s, element_cmd::set, line, len, out);
-    case 'i': return exec_element(s, element_cmd::insert, line, len, out);
-    case 'd': return exec_element(s, element_cmd::del, line, len, out);
-    case 'k': return under_shared(s, [&] { return describe_cmd(s, line, len, out); });
-    case 'e':
-      return under_exclusive(s, [&] { return s.log() ? journaled_erase(s, line, len, out) : erase_cmd(s, line, len, out); });
-    case 'r': return under_exclusive(s, [&] { return s.log() ? durable_read(s, line, len) : read_dump(s, line, len); });
-    case 'b': return under_shared(s, [&] { return write_dump(s, line, len); });
-    case 'c':
-      // Any five-byte line that begins with c clears the store.
-      return under_exclusive(s, [&] {
-        if (s.log()) return journaled_create_or_clear(s, line, len, out);
-        return len == 5 ? (clear_store(s), true) : create_container(s, line, len, out);
-      });
-    default: return fail(failure::unknown_command);
-  }
+  return run_line(s, line, len, out);
 }
 
 // Start-up runs while the library loads, with this dispatcher for init.nos.

@@ -1,5 +1,6 @@
-// Command entry: exec_cmd chooses the command by the line's first byte and
-// runs it under the store lock in the command's mode.
+// Command entry: exec_cmd runs a line through the command table's front end
+// (api/command_table.h), which chooses the command by the line's first byte
+// and runs it under the store lock in the command's mode.
 #pragma once
 
 #include <cstdint>

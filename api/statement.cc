@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "api/command_table.h"
 #include "api/export.h"
 #include "api/vox_nosql.h"
 #include "lang/literal.h"
@@ -14,16 +15,6 @@
 
 namespace nosql_db {
 namespace {
-
-bool family_of(char letter, element_cmd* out) noexcept {
-  switch (letter) {
-    case 'g': *out = element_cmd::get; return true;
-    case 's': *out = element_cmd::set; return true;
-    case 'i': *out = element_cmd::insert; return true;
-    case 'd': *out = element_cmd::del; return true;
-    default: return false;
-  }
-}
 
 // An integer into a place of type t: integers that hold it exactly, and
 // floating-point types that represent it exactly.
@@ -64,16 +55,16 @@ bool real_into(value_box& box, scalar t, double v) {
 std::unique_ptr<statement> statement::prepare(store& s, const char* line, int64_t len) {
   clear_failure();
   if (!line || len <= 0) return fail(failure::empty_line), nullptr;
-  element_cmd family;
-  if (!family_of(line[0], &family)) return fail(failure::not_preparable), nullptr;
+  const command_row* r = find_command(line, len);
+  if (!r || !r->element()) return fail(failure::not_preparable), nullptr;
   token t[max_tokens];
   const int n = split_tokens(line, len, t);
   std::unique_ptr<statement> st(new statement(s));
   read_guard l(s.lock);
   element_command& cmd = st->cmd_;
-  if (!parse_element(s, family, t, n, &cmd)) return nullptr;
+  if (!parse_element_words(s, *r, t, n, &cmd)) return nullptr;
   if (cmd.word_placeholder) return fail(failure::placeholder_word), nullptr;
-  if (!answers(family, cmd.row, cmd.c->kind_id())) {
+  if (!answers(r->family, cmd.row, cmd.c->kind_id())) {
     if (cmd.row == word::none) return fail(failure::unknown_word), nullptr;
     return fail(failure::kind_lacks_word, cmd.c->kind_name().data()), nullptr;
   }

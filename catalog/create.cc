@@ -30,10 +30,7 @@ bool create_one(store& s, kind k, scalar key, scalar value, uint64_t buckets, st
   return true;
 }
 
-bool create_container(store& s, const char* line, int64_t len, datas* out) {
-  token t[max_tokens];
-  const int n = split_tokens(line, len, t);
-  if (!token_count_ok(n, 2, max_tokens)) return false;
+bool create_container(store& s, const token (&t)[max_tokens], int n, datas* out, uint64_t* vkey) {
   kind k;
   if (!kind_from_word(t[1].view(), &k)) return fail(failure::unknown_kind);
   std::string_view key_name, val_name = "u08", buckets, name;
@@ -77,8 +74,7 @@ bool create_container(store& s, const char* line, int64_t len, datas* out) {
   const scalar key = parse_type_name(key_name);
   const scalar value = parse_type_name(val_name);
   if (key == scalar::none || value == scalar::none) return fail(failure::unknown_type);
-  uint64_t v;
-  return create_one(s, k, key, value, has_buckets ? parse_size_argument(buckets) : 0, name, out, &v);
+  return create_one(s, k, key, value, has_buckets ? parse_size_argument(buckets) : 0, name, out, vkey);
 }
 
 void clear_store(store& s) noexcept { s.clear(); }

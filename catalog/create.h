@@ -6,13 +6,15 @@
 
 #include "lang/result_set.h"
 #include "catalog/store.h"
+#include "lang/tokenizer.h"
 
 namespace nosql_db {
 
 // "c KIND T [NAME]", "c map K V [NAME]", "c hashmap K V BUCKETS [NAME]", ...
-// Adds one row (vkey, vkey(hex)) to out; on failure records why. REQUIRES
-// the exclusive store lock.
-bool create_container(store& s, const char* line, int64_t len, datas* out);
+// from its words t[0..n), 2 <= n <= max_tokens. Adds one row (vkey,
+// vkey(hex)) to out and puts the new container's vkey in *vkey; on failure
+// records why. REQUIRES the exclusive store lock.
+bool create_container(store& s, const token (&t)[max_tokens], int n, datas* out, uint64_t* vkey);
 
 // Creation steps shared with the dump reader: takes the vkey at the head of
 // the free list. Fails (false, nothing changed, the reason recorded) when no

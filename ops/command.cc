@@ -54,16 +54,14 @@ void arrange_insert(const token (&t)[max_tokens], int n, element_command* out) {
   }
 }
 
-// The front end, inlined where exec runs a line.
+// The element part, inlined where exec runs a line.
 [[gnu::always_inline]] inline bool parse_into(const store& s, element_cmd cmd, const token (&t)[max_tokens], int n,
-                                              element_command* out) {
-  const bool count_ok = cmd == element_cmd::set ? token_count_ok(n, 4, 6) : token_count_ok(n, 3, 5);
-  if (!count_ok) return false;
+                                              ab_adt* c, uint64_t vkey, element_command* out) {
   out->st = &s;
   out->cmd = cmd;
-  out->c = resolve_container(s, t[1], &out->vkey);
-  if (!out->c) return false;
-  if (!takes_element_commands(*out->c)) return fail(failure::placeholder, out->c->kind_name().data());
+  out->c = c;
+  out->vkey = vkey;
+  if (!takes_element_commands(*c)) return fail(failure::placeholder, c->kind_name().data());
   switch (cmd) {
     case element_cmd::get:
       out->row = classify_get(t[2].view());
@@ -91,10 +89,10 @@ void arrange_insert(const token (&t)[max_tokens], int n, element_command* out) {
 
 }  // namespace
 
-bool parse_element(const store& s, element_cmd cmd, const token (&t)[max_tokens], int n, element_command* out) {
-  return parse_into(s, cmd, t, n, out);
+bool parse_element(const store& s, element_cmd cmd, const token (&t)[max_tokens], int n, ab_adt* c, uint64_t vkey,
+                   element_command* out) {
+  return parse_into(s, cmd, t, n, c, vkey, out);
 }
-
 
 bool read_literals(const element_command& cmd, arg_values& v) {
   const row_sig& sig = signature(cmd.cmd, cmd.row);
@@ -133,12 +131,10 @@ bool run_element(const element_command& cmd, arg_values& v, datas* out, bool lit
   return run_inline(cmd, v, out, literals);
 }
 
-bool exec_element(store& s, element_cmd cmd, const char* line, int64_t len, datas* out) {
-  token t[max_tokens];
-  const int n = split_tokens(line, len, t);
-  read_guard l(s.lock);
+bool exec_element(const store& s, element_cmd cmd, const token (&t)[max_tokens], int n, ab_adt* c, uint64_t vkey,
+                  datas* out) {
   element_command ec;
-  if (!parse_into(s, cmd, t, n, &ec)) return false;
+  if (!parse_into(s, cmd, t, n, c, vkey, &ec)) return false;
   arg_values v;
   return run_inline(ec, v, out, true);
 }

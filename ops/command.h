@@ -1,14 +1,15 @@
 // The element commands (get, set, insert, delete) in one parsed form.
 //
-// Every line of these four families goes through one front end: the words
-// are counted, the container resolved (a placeholder hash container
-// refused), the sub-command word classified and the argument words put in
-// their places: A, B and the value word (for insert: `where` in A and
-// `what` in the value place). A row's signature says which of those it
-// reads, in which order and as which type (the container's key type K,
-// its value type V, or an unsigned count). exec reads the literals into
-// argument boxes; a prepared statement reads its literals once and binds
-// the rest; both then call run_element. There is no other way in.
+// Every line of these four families goes through one front end: the command
+// table (api/command_table.h) counts the words and resolves the container;
+// the element part here refuses a placeholder hash container, classifies the
+// sub-command word and puts the argument words in their places: A, B and the
+// value word (for insert: `where` in A and `what` in the value place). A
+// row's signature says which of those it reads, in which order and as which
+// type (the container's key type K, its value type V, or an unsigned count).
+// exec reads the literals into argument boxes; a prepared statement reads
+// its literals once and binds the rest; both then call run_element. There is
+// no other way in.
 #pragma once
 
 #include <array>
@@ -134,11 +135,13 @@ struct element_command {
   bool word_placeholder = false;      // a bare ? stands where a word belongs
 };
 
-// The front end: t[0..n) are the words of a line whose first byte chose
-// cmd. False, with the reason recorded, for a wrong word count, a reference
-// that resolves to no container, a placeholder hash container, or (delete,
-// insert) a word that matches no row. REQUIRES the store lock.
-bool parse_element(const store& s, element_cmd cmd, const token (&t)[max_tokens], int n, element_command* out);
+// The element part of the front end: t[0..n) are the words of a line whose
+// first byte chose cmd, their count checked, and word 1 names c at vkey.
+// False, with the reason recorded, for a placeholder hash container; a word
+// that matches no row is row none, refused when the command runs.
+// REQUIRES the store lock.
+bool parse_element(const store& s, element_cmd cmd, const token (&t)[max_tokens], int n, ab_adt* c, uint64_t vkey,
+                   element_command* out);
 
 using arg_values = value_box[arg_slots];
 
@@ -196,9 +199,10 @@ template <class K>
 // lock (shared); the container's lock is taken inside.
 bool run_element(const element_command& cmd, arg_values& v, datas* out, bool literals);
 
-// The whole of an element command line through exec: split, resolve, read
-// the literals, run. Takes the store lock (shared).
-bool exec_element(store& s, element_cmd cmd, const char* line, int64_t len, datas* out);
+// The rest of an element command line through exec, after the front end:
+// parse_element, read the literals, run. REQUIRES the store lock (shared).
+bool exec_element(const store& s, element_cmd cmd, const token (&t)[max_tokens], int n, ab_adt* c, uint64_t vkey,
+                  datas* out);
 
 // The typed halves, one per family (get.cc, set.cc, insert.cc, delete.cc),
 // each reading the literals first when asked to.

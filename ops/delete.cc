@@ -47,14 +47,10 @@ bool run_delete(const element_command& cmd, arg_values& v, bool literals) {
   return with_adt(*cmd.c, [&](auto& typed) { return delete_typed(typed, cmd, v, literals); });
 }
 
-bool erase_cmd(store& s, const char* line, int64_t len, datas* out, std::unique_ptr<ab_adt>* keep) {
-  token t[max_tokens];
-  if (!token_count_ok(split_tokens(line, len, t), 2, 2)) return false;
-  uint64_t v;
-  if (!resolve_container(s, t[1], &v)) return false;
+bool erase_cmd(store& s, uint64_t vkey, datas* out, std::unique_ptr<ab_adt>* keep) {
   // Build the answer first: once the container is gone nothing may fail.
-  append_value(add_column(out, "erase vkey", scalar_traits<uint64_t>::desc), v);
-  std::unique_ptr<ab_adt> gone = s.remove(v);  // destroyed here unless kept
+  append_value(add_column(out, "erase vkey", scalar_traits<uint64_t>::desc), vkey);
+  std::unique_ptr<ab_adt> gone = s.remove(vkey);  // destroyed here unless kept
   if (keep) *keep = std::move(gone);
   return true;
 }

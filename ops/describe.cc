@@ -46,15 +46,9 @@ void add_row(const describe_cols& cols, uint64_t v, const ab_adt& c) {
 
 }  // namespace
 
-bool describe_cmd(const store& s, const char* line, int64_t len, datas* out) {
-  token t[max_tokens];
-  const int n = split_tokens(line, len, t);
-  if (!token_count_ok(n, 1, 2)) return false;
-  if (n == 2) {
-    uint64_t v;
-    const ab_adt* c = resolve_container(s, t[1], &v);
-    if (!c) return false;
-    add_row(add_columns(out), v, *c);
+bool describe_cmd(const store& s, const ab_adt* c, uint64_t vkey, datas* out) {
+  if (c) {
+    add_row(add_columns(out), vkey, *c);
     return true;
   }
   uint64_t left = s.container_count();

@@ -18,11 +18,12 @@ namespace nosql_db {
 // The element commands (get, set, insert, delete) go through the front end
 // of ops/command.h.
 
-// "e REF": drops a container; *keep, when given, takes it over instead of
-// its being destroyed. REQUIRES the exclusive store lock.
-bool erase_cmd(store& s, const char* line, int64_t len, datas* out, std::unique_ptr<ab_adt>* keep = nullptr);
-// "k" or "k REF".
-bool describe_cmd(const store& s, const char* line, int64_t len, datas* out);
+// "e REF", REF resolved to vkey: drops the container; *keep, when given,
+// takes it over instead of its being destroyed. REQUIRES the exclusive
+// store lock.
+bool erase_cmd(store& s, uint64_t vkey, datas* out, std::unique_ptr<ab_adt>* keep = nullptr);
+// "k REF", REF resolved to c at vkey; "k" (c null): every container.
+bool describe_cmd(const store& s, const ab_adt* c, uint64_t vkey, datas* out);
 
 // True for the thirteen kinds that take element commands (not for the
 // placeholder hashmap and hashtable).

@@ -45,14 +45,12 @@ constexpr uint8_t version = 0;
 // Longer than any kind word; a longer kind length is damage.
 constexpr uint64_t max_kind_length = 32;
 
-// The path of a 2-token line: token 1's text (unescaped when quoted).
-// False for another token count. *usable is false when the text cannot be
+// The path word's text (unescaped when quoted), or false when it cannot be
 // a file name (empty, or holding a zero byte).
-bool path_of(const char* line, int64_t len, token (&t)[max_tokens], std::string* path, bool* usable) {
-  if (!token_count_ok(split_tokens(line, len, t), 2, 2)) return false;
-  const std::string_view v = t[1].view();
-  *usable = !v.empty() && v.find('\0') == std::string_view::npos;
-  if (*usable) path->assign(v.data(), v.size());
+bool path_of(const token& t, std::string* path) {
+  const std::string_view v = t.view();
+  if (v.empty() || v.find('\0') != std::string_view::npos) return false;
+  path->assign(v.data(), v.size());
   return true;
 }
 
@@ -209,15 +207,12 @@ bool read_record(store& s, dump_in& in, uint64_t i, uint64_t* vkey_out) {
   return c->load(in) || damaged("elements");
 }
 
-bool write_dump(const store& s, const char* line, int64_t len) {
-  token t[max_tokens];
+bool write_dump(const store& s, const token& path_word) {
   std::string path;
-  bool usable;
-  if (!path_of(line, len, t, &path, &usable)) return false;
-  if (!usable) return fail(failure::file_create);
+  if (!path_of(path_word, &path)) return fail(failure::file_create);
   struct stat st;
   if (::lstat(path.c_str(), &st) == 0) {
-    print_with_path("exists file named %.*s\n", t[1]);
+    print_with_path("exists file named %.*s\n", path_word);
     return fail(failure::file_exists);
   }
   const std::string dir = dir_of(path);
@@ -234,7 +229,7 @@ bool write_dump(const store& s, const char* line, int64_t len) {
     case link_result::done:
       break;
     case link_result::exists:
-      print_with_path("exists file named %.*s\n", t[1]);
+      print_with_path("exists file named %.*s\n", path_word);
       return fail(failure::file_exists);
     case link_result::failed:
       return fail(failure::file_create);
@@ -248,16 +243,13 @@ bool write_dump(const store& s, const char* line, int64_t len) {
   return true;
 }
 
-bool read_dump(store& s, const char* line, int64_t len) {
-  token t[max_tokens];
+bool read_dump(store& s, const token& path_word) {
   std::string path;
-  bool usable;
-  if (!path_of(line, len, t, &path, &usable)) return false;
-  const int raw = usable ? ::open(path.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+  const int raw = path_of(path_word, &path) ? ::open(path.c_str(), O_RDONLY | O_CLOEXEC) : -1;
   fd_closer fd(raw);
   struct stat st;
   if (raw < 0 || ::fstat(raw, &st) != 0 || !S_ISREG(st.st_mode)) {
-    print_with_path("not exists file named %.*s\n", t[1]);
+    print_with_path("not exists file named %.*s\n", path_word);
     return fail(failure::file_open);
   }
   dump_in in(raw, static_cast<uint64_t>(st.st_size));
@@ -265,11 +257,11 @@ bool read_dump(store& s, const char* line, int64_t len) {
   uint8_t ver;
   // A file too short to hold the magic and the version byte is not a dump.
   if (!in.get_bytes(m, sizeof m) || std::memcmp(m, magic, sizeof m) != 0 || !in.get_u8(&ver)) {
-    print_with_path("the file '%.*s' is not normative vox's struct database binary file!\n", t[1]);
+    print_with_path("the file '%.*s' is not normative vox's struct database binary file!\n", path_word);
     return fail(failure::not_a_dump);
   }
   if (ver != version) {
-    print_with_path("the vox's struct database binary file '%.*s' is unsupport verion!\n", t[1]);
+    print_with_path("the vox's struct database binary file '%.*s' is unsupport verion!\n", path_word);
     return fail(failure::dump_version);
   }
   clear_store(s);

@@ -5,10 +5,11 @@
 
 #include "catalog/store.h"
 #include "lang/codec.h"
+#include "lang/tokenizer.h"
 
 namespace nosql_db {
 
-// "b PATH": writes every container to a new file: the header ("vxdb",
+// "b PATH", from the path's word: writes every container to a new file: the header ("vxdb",
 // version 0, record count), then one record per container in ascending
 // vkey order. Placeholder hashmaps/hashtables, which have no body, are left
 // out and not counted. The file is written under a temporary name in the
@@ -17,16 +18,16 @@ namespace nosql_db {
 // "exists file named PATH" printed when PATH exists, also when another dump
 // took the name first. REQUIRES the store lock (shared).
 // Format: docs/FORMATS.md, "Writing a dump".
-bool write_dump(const store& s, const char* line, int64_t len);
+bool write_dump(const store& s, const token& path);
 
-// "r PATH": replaces the store's contents with a dump file. Missing file,
+// "r PATH", from the path's word: replaces the store's contents with a dump file. Missing file,
 // wrong magic or version: a message, false, the store untouched. Any later
 // damage (short file, unknown kind word or type, duplicate name or vkey,
 // vkey out of range, a body that does not load, memory exhaustion): false
 // with the store empty, the damaged field and record recorded as the
 // reason. REQUIRES the exclusive store lock.
 // Format: docs/FORMATS.md, "Reading a dump".
-bool read_dump(store& s, const char* line, int64_t len);
+bool read_dump(store& s, const token& path);
 
 // Reads record i of a dump (or checkpoint) file and builds its container
 // at its vkey; false on any damage, with the damaged field recorded

@@ -324,6 +324,11 @@ TEST(Durable, AFailedSyncFailsTheChangeAndStopsTheJournal) {
   EXPECT_EQ(last_failure(), failure::journal_failed);
   io = saved;
   EXPECT_FALSE(t.ok("i 0 3"));  // stopped until durable mode is opened again
+  // Catalog changes ask the journal for room before they read their words.
+  for (const char* line : {"c vector i32 w", "c vector", "c \"open", "e 0 1", "e 7", "clear"}) {
+    EXPECT_FALSE(t.ok(line)) << line;
+    EXPECT_EQ(last_failure(), failure::journal_failed) << line;
+  }
   EXPECT_EQ(t.col("g 0 count")[0], "2");  // reads go on
   durable_close(t.s);
   // What is on disk: 1 for sure; 2 reached the file before its sync failed.
