@@ -3,8 +3,9 @@
 // extremes, keys just inside and just past the buckets, and bucket counts
 // that cover the whole type or go beyond it (NOSQL_LONG=1 runs far
 // longer). A table of N buckets holds the N smallest keys of its type: an
-// insert beyond them is refused as "beyond the buckets", a re-key onto
-// them as any refusal, and neither changes anything. After every operation the
+// insert or a re-key beyond them is refused as "beyond the buckets", a
+// re-key of an absent key as "no element matches", and neither changes
+// anything. After every operation the
 // keys (and a hashmap's values) are the model's and the count is N.
 #include <gtest/gtest.h>
 
@@ -81,7 +82,7 @@ void hash_model_run(bool table, uint64_t buckets, uint32_t seed) {
         break;
       case 4: case 5: {
         expect("s 0 equal " + word(k) + " " + word(nk), has && fits(nk),
-               buckets ? failure::refused : failure::empty_container);
+               !buckets ? failure::empty_container : !has ? failure::key_absent : failure::beyond_buckets);
         if (!has || !fits(nk) || k == nk) break;
         const int32_t moved = at->second;  // a hashmap's value moves; onto a filled key it replaces that one's
         m.erase(at);
