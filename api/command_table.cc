@@ -7,7 +7,7 @@
 
 #include "api/durable.h"
 #include "catalog/create.h"
-#include "containers/rw_lock.h"
+#include "containers/base/rw_lock.h"
 #include "ops/ops.h"
 #include "persist/dump.h"
 

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "api/exec.h"
-#include "containers/hashmap.h"
-#include "containers/trie.h"
+#include "containers/hashed/hashmap.h"
+#include "containers/trie/trie.h"
 
 namespace nosql_db {
 namespace {

@@ -30,11 +30,11 @@
 
 #include "api/exec.h"
 #include "api/vox_nosql.h"
-#include "containers/deque.h"
-#include "containers/heap.h"
-#include "containers/list.h"
-#include "containers/queue.h"
-#include "containers/stack.h"
+#include "containers/sequence/deque.h"
+#include "containers/sequence/heap.h"
+#include "containers/sequence/list.h"
+#include "containers/sequence/queue.h"
+#include "containers/sequence/stack.h"
 
 namespace nosql_db {
 namespace {

@@ -21,7 +21,7 @@
 
 #include "catalog/name_index.h"
 #include "containers/container.h"
-#include "containers/rw_lock.h"
+#include "containers/base/rw_lock.h"
 #include "lang/tokenizer.h"
 
 namespace nosql_db {

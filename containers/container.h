@@ -21,8 +21,8 @@
 #include <memory>
 #include <string_view>
 
-#include "containers/elem_array.h"
-#include "containers/rw_lock.h"
+#include "containers/base/elem_array.h"
+#include "containers/base/rw_lock.h"
 #include "lang/scalar.h"
 
 namespace nosql_db {

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "containers/heap.h"
+#include "containers/sequence/heap.h"
 
 namespace nosql_db {
 namespace {

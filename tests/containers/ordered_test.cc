@@ -16,8 +16,8 @@
 
 #include "test_util.h"
 #include "tests/containers/dump_io.h"
-#include "containers/map.h"
-#include "containers/set.h"
+#include "containers/ordered/map.h"
+#include "containers/ordered/set.h"
 
 namespace nosql_db {
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "containers/hold.h"
-#include "containers/map.h"
-#include "containers/set.h"
+#include "containers/ordered/map.h"
+#include "containers/ordered/set.h"
 #include "containers/undo_cases.h"
 
 namespace nosql_db {

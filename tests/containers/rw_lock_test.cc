@@ -1,7 +1,7 @@
 // The reader/writer lock under contention: exclusion, sharing, and that a
 // writer gets in while readers keep arriving. The names start with
 // "Threads" so the ThreadSanitizer run picks them up.
-#include "containers/rw_lock.h"
+#include "containers/base/rw_lock.h"
 
 #include <gtest/gtest.h>
 

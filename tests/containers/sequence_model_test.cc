@@ -16,8 +16,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "containers/deque.h"
-#include "containers/list.h"
+#include "containers/sequence/deque.h"
+#include "containers/sequence/list.h"
 
 namespace nosql_db {
 namespace {
@@ -38,7 +38,7 @@ std::vector<int64_t> model_all(const M& m) {
   return std::vector<int64_t>(m.begin(), m.end());
 }
 
-// The deque's bookkeeping (containers/deque.h): its front and back counts
+// The deque's bookkeeping (containers/sequence/deque.h): its front and back counts
 // make the size; consumed slots (the origin) lie only on a side that holds
 // no element, and none are left once the deque is empty; every block with a live slot
 // is allocated, and every block of consumed slots with one more whole

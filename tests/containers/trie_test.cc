@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "containers/trie.h"
+#include "containers/trie/trie.h"
 #include "tests/containers/dump_io.h"
 
 namespace nosql_db {

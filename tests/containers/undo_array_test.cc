@@ -10,8 +10,8 @@
 #include <random>
 #include <string>
 
-#include "containers/deque.h"
-#include "containers/heap.h"
+#include "containers/sequence/deque.h"
+#include "containers/sequence/heap.h"
 #include "containers/hold.h"
 #include "containers/undo_cases.h"
 

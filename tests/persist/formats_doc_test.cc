@@ -204,7 +204,8 @@ TEST(FormatsDoc, SectionsForEveryKindAndEveryCitation) {
   const std::string cite = "Format: docs/FORMATS.md, ";
   int citations = 0;
   for (const char* dir : {"containers", "persist", "lang", "ops"}) {
-    for (const auto& f : std::filesystem::directory_iterator(docs_dir + "/../" + dir)) {
+    for (const auto& f : std::filesystem::recursive_directory_iterator(docs_dir + "/../" + dir)) {
+      if (!f.is_regular_file()) continue;
       const std::string text = read_file(f.path().string());
       for (size_t at = text.find(cite); at != std::string::npos; at = text.find(cite, at + 1)) {
         const std::string line = text.substr(at, text.find('\n', at) - at);
