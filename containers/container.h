@@ -150,7 +150,31 @@ class ab_adt {
   static uint64_t next_serial() noexcept;
 };
 
-// Element operations over K. Positions count from 1, indexes from 0.
+// Element operations over K, the contract every kind implements.
+//
+// Every operation answers true when the kind answers it and it succeeded,
+// false when the kind does not answer it (the default below) or refuses
+// it; ops/refusal.h tells the two apart for the failure reason. Each takes
+// the container's lock itself (shared for reads, exclusive for the rest)
+// unless the calling thread holds the container (containers/hold.h).
+// Changes may throw std::bad_alloc; a change that throws is not made.
+//
+// Words used below:
+//   - position: from 1 (vector, list, deque: the element's place in the
+//     sequence). The deque's ins_nth alone takes an index from 0, the place
+//     the new element will have, 0 to size() inclusive.
+//   - index: from 0, the place of the first element equal to a key.
+//   - handle: a list node's number, given at insertion and kept until the
+//     node is deleted; 0 names no node.
+//   - rank: how many stored keys are smaller (set, multiset).
+//   - key bounds lo, hi: the keys from lo up to hi. In get_lt_ge and its
+//     kin the first pair is hi's test (lt: below hi, le: not above it) and
+//     the second lo's (gt: above lo, ge: not below it).
+//   - size(): the number of elements, except hashmap and hashtable: their
+//     bucket count, which stays fixed.
+// Out-parameters hold the answer only when the call answers true; after
+// false their contents are unspecified. A list* is replaced by the answer,
+// not appended to.
 template <class K>
 class adt : public ab_adt {
  public:
@@ -158,86 +182,109 @@ class adt : public ab_adt {
   using list = elem_array<K>;
   using ab_adt::ab_adt;
 
-  virtual bool get_rank(const K&, uint64_t*) const { return false; }
-  virtual bool get_all(list*) const { return false; }
-  virtual bool get_at_pos(uint64_t, K*) const { return false; }
-  virtual bool get_pos(const K&, uint64_t*) const { return false; }
-  virtual bool get_next_pos(uint64_t, uint64_t*) const { return false; }
-  virtual bool get_prev_pos(uint64_t, uint64_t*) const { return false; }
-  virtual bool get_index(const K&, uint64_t*) const { return false; }
-  virtual bool get_nth(uint64_t, K*) const { return false; }
-  virtual bool get_first(K*) const { return false; }
-  virtual bool get_last(K*) const { return false; }
-  virtual bool get_range(uint64_t, uint64_t, list*) const { return false; }
-  virtual bool get_first_n(uint64_t, list*) const { return false; }
-  virtual bool get_last_n(uint64_t, list*) const { return false; }
-  virtual bool get_le_ge(const K&, const K&, list*) const { return false; }
-  virtual bool get_lt_ge(const K&, const K&, list*) const { return false; }
-  virtual bool get_le_gt(const K&, const K&, list*) const { return false; }
-  virtual bool get_lt_gt(const K&, const K&, list*) const { return false; }
-  virtual bool get_max_n(uint64_t, list*) const { return false; }
-  virtual bool get_min_n(uint64_t, list*) const { return false; }
-  virtual bool get_max(K*) const { return false; }
-  virtual bool get_min(K*) const { return false; }
-  virtual bool get_eq(const K&, list*) const { return false; }
-  virtual bool get_gt(const K&, list*) const { return false; }
-  virtual bool get_lt(const K&, list*) const { return false; }
-  virtual bool get_ge(const K&, list*) const { return false; }
-  virtual bool get_le(const K&, list*) const { return false; }
-  virtual bool get_contains(const xstring&, bool*) const { return false; }
-  virtual bool get_contains_nocase(const xstring&, bool*) const { return false; }
-  virtual bool get_value(const K&, value_list_ref) const { return false; }
+  // ---- Reads: never change the container ----
+  // One element: at a position, by list handle, at either end, the
+  // smallest or largest key.
+  virtual bool get_nth(uint64_t /*position*/, K* /*out*/) const { return false; }
+  virtual bool get_at_pos(uint64_t /*handle*/, K* /*out*/) const { return false; }
+  virtual bool get_first(K* /*out*/) const { return false; }
+  virtual bool get_last(K* /*out*/) const { return false; }
+  virtual bool get_min(K* /*out*/) const { return false; }
+  virtual bool get_max(K* /*out*/) const { return false; }
+  // A number: the rank or index of key, the handle of the first node equal
+  // to key, the next or previous node's handle (0 past an end).
+  virtual bool get_rank(const K& /*key*/, uint64_t* /*out*/) const { return false; }
+  virtual bool get_index(const K& /*key*/, uint64_t* /*out*/) const { return false; }
+  virtual bool get_pos(const K& /*key*/, uint64_t* /*out*/) const { return false; }
+  virtual bool get_next_pos(uint64_t /*handle*/, uint64_t* /*out*/) const { return false; }
+  virtual bool get_prev_pos(uint64_t /*handle*/, uint64_t* /*out*/) const { return false; }
+  // A list, in the container's order (ascending for keyed kinds): every
+  // element, positions from..to, the first or last n, the n smallest or
+  // largest (ascending either way), keys equal to, above, below or between
+  // bounds.
+  virtual bool get_all(list* /*out*/) const { return false; }
+  virtual bool get_range(uint64_t /*from*/, uint64_t /*to*/, list* /*out*/) const { return false; }
+  virtual bool get_first_n(uint64_t /*n*/, list* /*out*/) const { return false; }
+  virtual bool get_last_n(uint64_t /*n*/, list* /*out*/) const { return false; }
+  virtual bool get_min_n(uint64_t /*n*/, list* /*out*/) const { return false; }
+  virtual bool get_max_n(uint64_t /*n*/, list* /*out*/) const { return false; }
+  virtual bool get_eq(const K& /*key*/, list* /*out*/) const { return false; }
+  virtual bool get_gt(const K& /*key*/, list* /*out*/) const { return false; }
+  virtual bool get_lt(const K& /*key*/, list* /*out*/) const { return false; }
+  virtual bool get_ge(const K& /*key*/, list* /*out*/) const { return false; }
+  virtual bool get_le(const K& /*key*/, list* /*out*/) const { return false; }
+  virtual bool get_le_ge(const K& /*lo*/, const K& /*hi*/, list* /*out*/) const { return false; }
+  virtual bool get_lt_ge(const K& /*lo*/, const K& /*hi*/, list* /*out*/) const { return false; }
+  virtual bool get_le_gt(const K& /*lo*/, const K& /*hi*/, list* /*out*/) const { return false; }
+  virtual bool get_lt_gt(const K& /*lo*/, const K& /*hi*/, list* /*out*/) const { return false; }
+  // The trie's membership, exact or blind to ASCII case; the value(s)
+  // stored under key, into a result list of the value type.
+  virtual bool get_contains(const xstring& /*text*/, bool* /*found*/) const { return false; }
+  virtual bool get_contains_nocase(const xstring& /*text*/, bool* /*found*/) const { return false; }
+  virtual bool get_value(const K& /*key*/, value_list_ref /*out*/) const { return false; }
 
+  // ---- Deletions: the same selections as the reads ----
+  // Removing from an empty sequence end, or keys that match nothing,
+  // succeeds where the command reference says it does (ops/refusal.h).
   virtual bool del_all() { return false; }
-  virtual bool del_nth(uint64_t) { return false; }
+  virtual bool del_nth(uint64_t /*position*/) { return false; }
+  virtual bool del_at_pos(uint64_t /*handle*/) { return false; }
   virtual bool del_first() { return false; }
   virtual bool del_last() { return false; }
-  virtual bool del_range(uint64_t, uint64_t) { return false; }
-  virtual bool del_first_n(uint64_t) { return false; }
-  virtual bool del_last_n(uint64_t) { return false; }
-  virtual bool del_at_pos(uint64_t) { return false; }
-  virtual bool del_le_ge(const K&, const K&) { return false; }
-  virtual bool del_lt_ge(const K&, const K&) { return false; }
-  virtual bool del_le_gt(const K&, const K&) { return false; }
-  virtual bool del_lt_gt(const K&, const K&) { return false; }
-  virtual bool del_max_n(uint64_t) { return false; }
-  virtual bool del_min_n(uint64_t) { return false; }
-  virtual bool del_max() { return false; }
   virtual bool del_min() { return false; }
-  virtual bool del_eq(const K&) { return false; }
-  virtual bool del_gt(const K&) { return false; }
-  virtual bool del_lt(const K&) { return false; }
-  virtual bool del_ge(const K&) { return false; }
-  virtual bool del_le(const K&) { return false; }
+  virtual bool del_max() { return false; }
+  virtual bool del_range(uint64_t /*from*/, uint64_t /*to*/) { return false; }
+  virtual bool del_first_n(uint64_t /*n*/) { return false; }
+  virtual bool del_last_n(uint64_t /*n*/) { return false; }
+  virtual bool del_min_n(uint64_t /*n*/) { return false; }
+  virtual bool del_max_n(uint64_t /*n*/) { return false; }
+  virtual bool del_eq(const K& /*key*/) { return false; }
+  virtual bool del_gt(const K& /*key*/) { return false; }
+  virtual bool del_lt(const K& /*key*/) { return false; }
+  virtual bool del_ge(const K& /*key*/) { return false; }
+  virtual bool del_le(const K& /*key*/) { return false; }
+  virtual bool del_le_ge(const K& /*lo*/, const K& /*hi*/) { return false; }
+  virtual bool del_lt_ge(const K& /*lo*/, const K& /*hi*/) { return false; }
+  virtual bool del_le_gt(const K& /*lo*/, const K& /*hi*/) { return false; }
+  virtual bool del_lt_gt(const K& /*lo*/, const K& /*hi*/) { return false; }
 
-  virtual bool ins_nth(uint64_t, const K&) { return false; }
-  virtual bool ins_first(const K&) { return false; }
-  virtual bool ins_last(const K&) { return false; }
-  virtual bool ins_at_pos(uint64_t, const K&) { return false; }
-  virtual bool ins_key(const K&, value_ref) { return false; }
+  // ---- Insertions ----
+  // At a position (the deque: an index from 0), at either end, after a list
+  // node, or by key with its value (which kinds without values ignore; a
+  // set, map or hash kind refuses a key already there).
+  virtual bool ins_nth(uint64_t /*position*/, const K& /*x*/) { return false; }
+  virtual bool ins_first(const K& /*x*/) { return false; }
+  virtual bool ins_last(const K& /*x*/) { return false; }
+  virtual bool ins_at_pos(uint64_t /*handle*/, const K& /*x*/) { return false; }
+  virtual bool ins_key(const K& /*key*/, value_ref /*value*/) { return false; }
 
-  virtual bool set_all(const K&) { return false; }
-  virtual bool set_nth(uint64_t, const K&) { return false; }
-  virtual bool set_first(const K&) { return false; }
-  virtual bool set_last(const K&) { return false; }
-  virtual bool set_range(uint64_t, uint64_t, const K&) { return false; }
-  virtual bool set_first_n(uint64_t, const K&) { return false; }
-  virtual bool set_last_n(uint64_t, const K&) { return false; }
-  virtual bool set_at_pos(uint64_t, const K&) { return false; }
-  virtual bool set_le_ge(const K&, const K&, const K&) { return false; }
-  virtual bool set_lt_ge(const K&, const K&, const K&) { return false; }
-  virtual bool set_le_gt(const K&, const K&, const K&) { return false; }
-  virtual bool set_lt_gt(const K&, const K&, const K&) { return false; }
-  virtual bool set_max_n(uint64_t, const K&) { return false; }
-  virtual bool set_min_n(uint64_t, const K&) { return false; }
-  virtual bool set_max(const K&) { return false; }
-  virtual bool set_min(const K&) { return false; }
-  virtual bool set_eq(const K&, const K&) { return false; }
-  virtual bool set_gt(const K&, const K&) { return false; }
-  virtual bool set_lt(const K&, const K&) { return false; }
-  virtual bool set_ge(const K&, const K&) { return false; }
-  virtual bool set_le(const K&, const K&) { return false; }
-  virtual bool set_value(const K&, value_ref) { return false; }
+  // ---- Overwrites and re-keys ----
+  // Sequences overwrite the selected elements with x in place. Keyed kinds
+  // re-key: the selected keys are removed and x is inserted for each (a
+  // map's entry keeps its value), all or nothing. set_value replaces the
+  // value(s) stored under key.
+  virtual bool set_all(const K& /*x*/) { return false; }
+  virtual bool set_nth(uint64_t /*position*/, const K& /*x*/) { return false; }
+  virtual bool set_at_pos(uint64_t /*handle*/, const K& /*x*/) { return false; }
+  virtual bool set_first(const K& /*x*/) { return false; }
+  virtual bool set_last(const K& /*x*/) { return false; }
+  virtual bool set_min(const K& /*x*/) { return false; }
+  virtual bool set_max(const K& /*x*/) { return false; }
+  virtual bool set_range(uint64_t /*from*/, uint64_t /*to*/, const K& /*x*/) { return false; }
+  virtual bool set_first_n(uint64_t /*n*/, const K& /*x*/) { return false; }
+  virtual bool set_last_n(uint64_t /*n*/, const K& /*x*/) { return false; }
+  virtual bool set_min_n(uint64_t /*n*/, const K& /*x*/) { return false; }
+  virtual bool set_max_n(uint64_t /*n*/, const K& /*x*/) { return false; }
+  virtual bool set_eq(const K& /*key*/, const K& /*x*/) { return false; }
+  virtual bool set_gt(const K& /*key*/, const K& /*x*/) { return false; }
+  virtual bool set_lt(const K& /*key*/, const K& /*x*/) { return false; }
+  virtual bool set_ge(const K& /*key*/, const K& /*x*/) { return false; }
+  virtual bool set_le(const K& /*key*/, const K& /*x*/) { return false; }
+  virtual bool set_le_ge(const K& /*lo*/, const K& /*hi*/, const K& /*x*/) { return false; }
+  virtual bool set_lt_ge(const K& /*lo*/, const K& /*hi*/, const K& /*x*/) { return false; }
+  virtual bool set_le_gt(const K& /*lo*/, const K& /*hi*/, const K& /*x*/) { return false; }
+  virtual bool set_lt_gt(const K& /*lo*/, const K& /*hi*/, const K& /*x*/) { return false; }
+  virtual bool set_value(const K& /*key*/, value_ref /*value*/) { return false; }
 };
 
 // The placeholder for a hashmap or hashtable over a key type those kinds
