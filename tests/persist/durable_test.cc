@@ -428,8 +428,11 @@ TEST(Durable, AFailedCheckpointKeepsTheRecordsWaitingForASync) {
   ::close(dir_fd);
 }
 
-ssize_t fail_long_writes(int fd, const void* p, size_t n) {
-  if (n > 64) return errno = EIO, -1;
+// While armed, every write longer than a journal record fails (the
+// checkpoint's). The table of calls is set once, before any thread runs.
+std::atomic<bool> long_writes_fail{false};
+ssize_t fail_long_writes_when_armed(int fd, const void* p, size_t n) {
+  if (n > 64 && long_writes_fail.load()) return errno = EIO, -1;
   return ::write(fd, p, n);
 }
 
@@ -441,12 +444,13 @@ TEST(Threads, DurableWritersShareSyncsWhileCheckpointsRun) {
   std::atomic<bool> stop{false};
   // Every other checkpoint fails while it writes: the journal it would
   // have superseded stays, with every record acknowledged meanwhile.
+  const io_calls saved = io;
+  io.write = fail_long_writes_when_armed;
   std::thread checkpoints([&] {
     for (int k = 0; !stop; ++k) {
-      const io_calls saved = io;
-      if (k % 2) io.write = fail_long_writes;
+      long_writes_fail = k % 2 != 0;
       const int32_t code = durable_checkpoint(t.s);
-      io = saved;
+      long_writes_fail = false;
       if (code != (k % 2 ? VOX_E_CHECKPOINT_FAILED : 0)) std::abort();
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -462,6 +466,7 @@ TEST(Threads, DurableWritersShareSyncsWhileCheckpointsRun) {
   for (std::thread& w : writers) w.join();
   stop = true;
   checkpoints.join();
+  io = saved;
   const std::string state = snapshot(t.s);
   ASSERT_EQ(durable_close(t.s), 0);
   EXPECT_EQ(recovered(dir.file("store")), state);
