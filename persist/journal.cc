@@ -27,7 +27,13 @@ constexpr char magic[4] = {'v', 'x', 'j', 'l'};
 constexpr uint8_t version = 0;
 constexpr uint64_t header_size = 32;
 constexpr uint64_t frame_size = 8;                 // CRC-32C and length
-constexpr uint64_t max_file = uint64_t{1} << 40;  // the mapping's reach
+// A file is mapped once, as far as it may ever grow: max_reach when the
+// address space allows, else the largest power of two that it does (a
+// host under an address-space limit, a sanitizer's reserved ranges), down
+// to min_reach. A file that reaches its mapping's end takes no more
+// records until a checkpoint starts the next one.
+constexpr uint64_t max_reach = uint64_t{1} << 40;
+constexpr uint64_t min_reach = uint64_t{64} << 20;
 constexpr uint64_t first_step = uint64_t{1} << 20;
 constexpr uint64_t max_step = uint64_t{64} << 20;
 constexpr int64_t batch_interval_ns = 50'000'000;
@@ -78,6 +84,7 @@ struct journal::file {
   uint64_t seq = 0;
   int fd = -1;
   char* map = nullptr;
+  uint64_t reach = 0;      // bytes mapped at map
   uint64_t allocated = 0;  // bytes of the file, all allocated on disk
   uint64_t tail = 0;       // end of the records appended
   uint64_t reserved = 0;   // room promised to changes not yet appended
@@ -95,8 +102,21 @@ struct journal::file {
   file(const file&) = delete;
   file& operator=(const file&) = delete;
   ~file() {
-    if (map) ::munmap(map, max_file);
+    if (map) ::munmap(map, reach);
     if (fd >= 0) ::close(fd);
+  }
+  // Maps the file as far as the address space allows, and at least past
+  // its `size` bytes and one step of growth.
+  bool map_room(uint64_t size) noexcept {
+    for (uint64_t r = max_reach; r >= min_reach && r > size + first_step; r /= 2) {
+      void* m = ::mmap(nullptr, r, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+      if (m != MAP_FAILED) {
+        map = static_cast<char*>(m);
+        reach = r;
+        return true;
+      }
+    }
+    return false;
   }
   // Notes in the header how far the file is synced (on disk with the next
   // sync).
@@ -136,11 +156,9 @@ bool journal::begin_next(uint64_t seq, uint64_t from_epoch) {
   f->seq = seq;
   f->fd = ::openat(dir_fd_, name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (f->fd < 0) return journal_failure("create");
-  void* m = ::mmap(nullptr, max_file, PROT_READ | PROT_WRITE, MAP_SHARED, f->fd, 0);
-  if (m == MAP_FAILED) return journal_failure("map");
-  f->map = static_cast<char*>(m);
   struct stat st;
   if (::fstat(f->fd, &st) != 0) return journal_failure("create");
+  if (!f->map_room(static_cast<uint64_t>(st.st_size))) return journal_failure("map");
   if (st.st_size < static_cast<off_t>(header_size) || std::memcmp(f->map, magic, 4) != 0) {
     // A new file, or one whose header a kill kept from being written: its
     // header, synced, and its name, synced.
@@ -207,12 +225,12 @@ journal::file* journal::file_of(uint64_t seq) noexcept {
 
 bool journal::grow(file& f, uint64_t need) {
   const uint64_t want = f.tail + f.reserved + need;
-  if (want > max_file) return journal_failure("full: take a checkpoint");
+  if (want > f.reach) return journal_failure("full: take a checkpoint");
   uint64_t step = f.allocated < max_step ? f.allocated : max_step;
   if (step < first_step) step = first_step;
   uint64_t to = f.allocated + step;
   if (to < want) to = want;
-  if (to > max_file) to = max_file;
+  if (to > f.reach) to = f.reach;
   if (!allocate(f.fd, f.allocated, to)) return journal_failure(errno == ENOSPC ? "no space" : "write");
   f.allocated = to;
   return true;

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -451,7 +452,10 @@ TEST(Threads, DurableWritersShareSyncsWhileCheckpointsRun) {
       long_writes_fail = k % 2 != 0;
       const int32_t code = durable_checkpoint(t.s);
       long_writes_fail = false;
-      if (code != (k % 2 ? VOX_E_CHECKPOINT_FAILED : 0)) std::abort();
+      if (code != (k % 2 ? VOX_E_CHECKPOINT_FAILED : 0)) {
+        std::fprintf(stderr, "checkpoint %d answered %d: %s\n", k, code, thread_failure.detail);
+        std::abort();
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   });
@@ -459,7 +463,10 @@ TEST(Threads, DurableWritersShareSyncsWhileCheckpointsRun) {
   for (int w = 0; w < 4; ++w) {
     writers.emplace_back([&, w] {
       for (int i = 0; i < 150; ++i) {
-        if (!t.ok("i 0 " + std::to_string(w * 1000 + i)) || !t.ok("i 1 last " + std::to_string(i))) std::abort();
+        if (!t.ok("i 0 " + std::to_string(w * 1000 + i)) || !t.ok("i 1 last " + std::to_string(i))) {
+          std::fprintf(stderr, "writer %d failed: %d\n", w, static_cast<int>(thread_failure.code));
+          std::abort();
+        }
       }
     });
   }
