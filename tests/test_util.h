@@ -61,6 +61,19 @@ struct bytes {
   }
 };
 
+// The cells of an answer's first column as print() shows them; none when
+// it has no column.
+inline std::vector<std::string> first_column(const datas& d) {
+  std::vector<std::string> out;
+  for (uint64_t r = 0; !d.cols.empty() && r < d.cols[0].rows(); ++r) {
+    const datas_cell& cell = *d.cols[0].cell(r);
+    xstring t;
+    format_cell(d.cols[0].desc, cell.value, cell.text(), &t);
+    out.emplace_back(t.view());
+  }
+  return out;
+}
+
 // A store of its own plus a way to run command lines against it.
 class test_store {
  public:
@@ -91,14 +104,7 @@ class test_store {
     auto d = run(line);
     if (!d) return {"<fail>"};
     if (d->cols.empty()) return {"<none>"};
-    std::vector<std::string> out;
-    for (uint64_t r = 0; r < d->cols[0].rows(); ++r) {
-      const datas_cell& cell = *d->cols[0].cell(r);
-      xstring t;
-      format_cell(d->cols[0].desc, cell.value, cell.text(), &t);
-      out.emplace_back(t.view());
-    }
-    return out;
+    return first_column(*d);
   }
   // The whole table as print() renders it.
   std::string table(std::string_view line) { return table_of(s, line); }
