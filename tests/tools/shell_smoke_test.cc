@@ -6,10 +6,12 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "test_util.h"
+
+namespace nosql_db {
 namespace {
 
 #ifdef VOX_SHELL_PATH
@@ -28,44 +30,27 @@ class ShellSmoke : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!shell_path) GTEST_SKIP() << "vox_shell is not built";
-    char tmpl[] = "/tmp/vox_shell_test_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     write_file("init.nos", "");
   }
-  void TearDown() override {
-    if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
-  }
-
-  void write_file(const std::string& name, const std::string& text) {
-    std::ofstream f(dir_ + "/" + name, std::ios::binary);
-    f << text;
-  }
-
-  static std::string read_file(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-  }
+  void write_file(const std::string& name, const std::string& text) { testing_util::write_file(dir_.file(name), text); }
 
   // Runs the shell in the scratch directory with standard input from the
   // file "stdin" there (empty unless written).
   run_output run(const std::string& args) {
-    if (std::ifstream(dir_ + "/stdin").fail()) write_file("stdin", "");
-    const std::string cmd = "cd '" + dir_ + "' && '" + shell_path + "' " + args + " <stdin >out 2>err";
+    if (std::ifstream(dir_.file("stdin")).fail()) write_file("stdin", "");
+    const std::string cmd = "cd '" + dir_.path() + "' && '" + shell_path + "' " + args + " <stdin >out 2>err";
     const int rc = std::system(cmd.c_str());
     run_output r;
     r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    r.out = read_file(dir_ + "/out");
-    r.err = read_file(dir_ + "/err");
+    r.out = testing_util::read_file(dir_.file("out"));
+    r.err = testing_util::read_file(dir_.file("err"));
     // The library's banner and exit line go to standard error; drop them.
     if (r.err.starts_with("vox_nosql_local_mem version:")) r.err.erase(0, r.err.find('\n') + 1);
     if (r.err.ends_with("exit!\n")) r.err.resize(r.err.size() - 6);
     return r;
   }
 
-  std::string dir_;
+  testing_util::temp_dir dir_;
 };
 
 struct script_case {
@@ -160,3 +145,4 @@ TEST_F(ShellSmoke, UsageErrorsAndUnreadableScripts) {
 }
 
 }  // namespace
+}  // namespace nosql_db
