@@ -235,12 +235,6 @@ TEST(OutOfMemory, RollbackNeedsNoMemory) {
   }
 }
 
-}  // namespace
-}  // namespace nosql_db
-
-namespace nosql_db {
-namespace {
-
 // A batch under memory exhaustion at its n-th allocation, for n = 0, 1, ...
 // until it gets through: it fails as out of memory, with the store (its
 // containers, names and the next vkey a create takes) as it was and every
