@@ -1,6 +1,8 @@
 // Helpers for tests that drive a private store through the dispatcher.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -72,6 +74,24 @@ inline std::vector<std::string> first_column(const datas& d) {
     out.emplace_back(t.view());
   }
   return out;
+}
+
+// The length of a random run: normal, or factor times it when NOSQL_LONG
+// is set.
+inline uint64_t op_count(uint64_t normal, uint64_t factor = 50) {
+  return std::getenv("NOSQL_LONG") ? factor * normal : normal;
+}
+
+// Every element of a container in its order, or of an answer list.
+template <class K>
+std::vector<K> to_vec(const elem_array<K>& l) {
+  return std::vector<K>(l.begin(), l.end());
+}
+template <class K>
+std::vector<K> all_of(const adt<K>& c) {
+  elem_array<K> l;
+  EXPECT_TRUE(c.get_all(&l));
+  return to_vec(l);
 }
 
 // A store of its own plus a way to run command lines against it.

@@ -25,19 +25,11 @@ namespace {
 const uint8_t no_value = 0;
 const value_ref u8_ref{scalar::u08, &no_value};
 
-template <class K>
-std::vector<K> to_vec(const elem_array<K>& l) {
-  return std::vector<K>(l.begin(), l.end());
-}
-template <class K>
-std::vector<K> all_of(const adt<K>& c) {
-  elem_array<K> l;
-  EXPECT_TRUE(c.get_all(&l));
-  return to_vec(l);
-}
+using testing_util::all_of;
+using testing_util::op_count;
+using testing_util::to_vec;
 using vi = std::vector<int32_t>;
 
-uint64_t op_count(uint64_t normal) { return std::getenv("NOSQL_LONG") ? 1000000 : normal; }
 bool growing(uint64_t op) { return (op / 6000) % 2 == 0; }
 
 // ---- random runs against std::multiset / std::multimap ----
