@@ -158,10 +158,10 @@ TEST(Batch, RunsStatementsWithTheirValues) {
 }
 
 // For every kind, on a container random changes (list handles among them)
-// have filled: a batch of random changes, in two rounds of three with a
-// last line that always fails (refused by the container, or naming no
+// have filled: a batch of random changes, in two rounds out of three with
+// a last line that always fails (refused by the container, or naming no
 // container), leaves the store's dump as the same lines sent one by one
-// leave it, or, when it fails, as it was.
+// leave it or, when it fails, as it was.
 class KindBatches : public ::testing::TestWithParam<testing_util::kind_case> {};
 
 TEST_P(KindBatches, SameAsLinesOneByOneOrNothing) {
