@@ -1,6 +1,8 @@
 // Helpers for tests that drive a private store through the dispatcher.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -61,6 +63,37 @@ struct bytes {
   }
 };
 
+// The cells of an answer's first column as print() shows them; none when
+// it has no column.
+inline std::vector<std::string> first_column(const datas& d) {
+  std::vector<std::string> out;
+  for (uint64_t r = 0; !d.cols.empty() && r < d.cols[0].rows(); ++r) {
+    const datas_cell& cell = *d.cols[0].cell(r);
+    xstring t;
+    format_cell(d.cols[0].desc, cell.value, cell.text(), &t);
+    out.emplace_back(t.view());
+  }
+  return out;
+}
+
+// The length of a random run: normal, or factor times it when NOSQL_LONG
+// is set.
+inline uint64_t op_count(uint64_t normal, uint64_t factor = 50) {
+  return std::getenv("NOSQL_LONG") ? factor * normal : normal;
+}
+
+// Every element of a container in its order, or of an answer list.
+template <class K>
+std::vector<K> to_vec(const elem_array<K>& l) {
+  return std::vector<K>(l.begin(), l.end());
+}
+template <class K>
+std::vector<K> all_of(const adt<K>& c) {
+  elem_array<K> l;
+  EXPECT_TRUE(c.get_all(&l));
+  return to_vec(l);
+}
+
 // A store of its own plus a way to run command lines against it.
 class test_store {
  public:
@@ -91,14 +124,7 @@ class test_store {
     auto d = run(line);
     if (!d) return {"<fail>"};
     if (d->cols.empty()) return {"<none>"};
-    std::vector<std::string> out;
-    for (uint64_t r = 0; r < d->cols[0].rows(); ++r) {
-      const datas_cell& cell = *d->cols[0].cell(r);
-      xstring t;
-      format_cell(d->cols[0].desc, cell.value, cell.text(), &t);
-      out.emplace_back(t.view());
-    }
-    return out;
+    return first_column(*d);
   }
   // The whole table as print() renders it.
   std::string table(std::string_view line) { return table_of(s, line); }

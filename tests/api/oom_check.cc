@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <string>
 #include <vector>
@@ -52,31 +53,40 @@ namespace {
 
 using testing_util::test_store;
 
-// Runs line with the n-th allocation failing, for n = 0, 1, ... until the
-// command gets through; after every failure the store must be untouched.
-void exhaust(const std::vector<std::string>& setup, const std::string& line) {
-  SCOPED_TRACE(line);
+// Runs act on a store made by setup with the n-th allocation failing, for
+// n = 0, 1, ... until act gets through; act answers whether it ran out of
+// memory. After every failure the store is as before, every lock is free
+// (a writer gets through) and a create takes the vkey it would have taken.
+void at_every_allocation(const std::vector<std::string>& setup, const std::function<bool(test_store&)>& act) {
   for (long n = 0;; ++n) {
+    SCOPED_TRACE(testing::Message() << "allocation " << n);
     test_store t;
     for (const auto& s : setup) ASSERT_TRUE(t.ok(s)) << s;
     const std::string before = testing_util::snapshot(t.s);
-    datas d;
-    bool threw = false;
+    const uint64_t count = t.s.container_count();
+    bool out = true;
     g_fail_countdown = n;
     try {
-      exec_cmd(t.s, line.data(), static_cast<int64_t>(line.size()), &d);
+      out = act(t);
     } catch (const std::bad_alloc&) {
-      threw = true;
     }
     g_fail_countdown = -1;
-    if (!threw) return;
-    EXPECT_EQ(testing_util::snapshot(t.s), before) << "allocation " << n;
-    // The locks are free: a writer gets through.
+    if (!out) return;
+    EXPECT_EQ(testing_util::snapshot(t.s), before);
     const auto created = t.col("c vector string");
-    ASSERT_EQ(created.size(), 1u) << "allocation " << n;
-    EXPECT_TRUE(t.ok("i " + created[0] + " last \"after\"")) << "allocation " << n;
-    ASSERT_LT(n, 1000);
+    ASSERT_EQ(created, std::vector<std::string>{std::to_string(count)});
+    EXPECT_TRUE(t.ok("i " + created[0] + " last \"after\""));
+    ASSERT_LT(n, 2000);
   }
+}
+
+void exhaust(const std::vector<std::string>& setup, const std::string& line) {
+  SCOPED_TRACE(line);
+  at_every_allocation(setup, [&](test_store& t) {
+    datas d;
+    exec_cmd(t.s, line.data(), static_cast<int64_t>(line.size()), &d);
+    return false;
+  });
 }
 
 // Through the exported entry point: null, with the reason, and the library
@@ -93,24 +103,18 @@ TEST(OutOfMemory, ExecAnswersNull) {
   del_datas(exec("e \"oom probe\"", 13));
 }
 
-TEST(OutOfMemory, CommandsFailCleanly) {
-  exhaust({}, "c vector string named");
-  const std::vector<std::string> strings = {"c vector string names", "i 0 last \"alpha\"", "i 0 last \"beta\"",
-                                            "i 0 last \"gamma\""};
-  for (const char* line : {"c vector i32 \"other name\"", "i 0 last \"a longer text than any before\"",
-                           "i 0 nth 2 \"in the middle of all the others\"", "i 0 first \"in front of all the others\"",
-                           "s 0 all \"every element gets a much longer text\"", "s 0 range 1 2 \"a range gets a much longer text\"",
-                           "s 0 nth 3 \"one element gets a much longer text\"", "g 0 all", "g 0 range 1 3", "k", "k 0",
-                           "d 0 nth 2", "e \"names\""})
-    exhaust(strings, line);
-}
-
-// Every kind, through the insertions and rewrites that allocate.
+// Every kind, through its create and the insertions, rewrites, reads and
+// catalog changes that allocate, each line on top of the ones before.
 TEST(OutOfMemory, EveryKindFailsCleanly) {
   struct {
     const char* create;
     std::vector<std::string> lines;
   } kinds[] = {
+      {"c vector string v", {"i 0 last \"alpha\"", "i 0 last \"a longer text than any before\"",
+                             "i 0 nth 2 \"in the middle of all the others\"", "i 0 first \"in front of the others\"",
+                             "s 0 all \"every element gets a much longer text\"", "s 0 range 1 2 \"a longer text\"",
+                             "s 0 nth 3 \"one element gets a much longer text\"", "g 0 range 1 3", "d 0 nth 2",
+                             "c vector i32 \"other name\"", "k", "k 0", "e \"other name\""}},
       {"c list string l", {"i 0 last \"abcdefghijklmnopqrstuvwxyz\"", "i 0 nth 1 \"front of the list\"",
                            "s 0 all \"every node gets a much longer text\"", "i 0 val 0 \"appended by handle\""}},
       {"c deque string q", {"i 0 last \"abcdefghijklmnopqrstuvwxyz\"", "i 0 first \"front of the deque\"",
@@ -132,6 +136,7 @@ TEST(OutOfMemory, EveryKindFailsCleanly) {
       {"c trie", {"i 0 abcdefghijklmnopqrstuvwxyz", "i 0 abcdefghijklmnopqrstuvwxyz0123", "i 0 abcdXYZ"}},
   };
   for (const auto& k : kinds) {
+    exhaust({}, k.create);
     std::vector<std::string> setup = {k.create};
     for (const auto& line : k.lines) {
       exhaust(setup, line);
@@ -193,23 +198,11 @@ TEST(OutOfMemory, PreparedOneCellAnswersAllocateNothing) {
 // and leave the store as it was.
 TEST(OutOfMemory, StatementsFailCleanly) {
   const std::string text = "a text much longer than fits inside a string";
-  for (long n = 0;; ++n) {
-    test_store t;
-    ASSERT_TRUE(t.ok("c map string string") && t.ok("i 0 k v"));
-    const std::string before = testing_util::snapshot(t.s);
-    bool threw = false;
-    g_fail_countdown = n;
-    try {
-      const std::unique_ptr<statement> st = statement::prepare(t.s, "i 0 ? ?", 7);
-      if (st && st->bind_text(1, text) && st->bind_text(2, text)) st->run();
-    } catch (const std::bad_alloc&) {
-      threw = true;
-    }
-    g_fail_countdown = -1;
-    if (!threw) break;
-    EXPECT_EQ(testing_util::snapshot(t.s), before) << "allocation " << n;
-    ASSERT_LT(n, 100);
-  }
+  at_every_allocation({"c map string string", "i 0 k v"}, [&](test_store& t) {
+    const std::unique_ptr<statement> st = statement::prepare(t.s, "i 0 ? ?", 7);
+    if (st && st->bind_text(1, text) && st->bind_text(2, text)) st->run();
+    return false;
+  });
 }
 
 // Taking changes back allocates nothing: with every allocation failing, a
@@ -242,12 +235,6 @@ TEST(OutOfMemory, RollbackNeedsNoMemory) {
   }
 }
 
-}  // namespace
-}  // namespace nosql_db
-
-namespace nosql_db {
-namespace {
-
 // A batch under memory exhaustion at its n-th allocation, for n = 0, 1, ...
 // until it gets through: it fails as out of memory, with the store (its
 // containers, names and the next vkey a create takes) as it was and every
@@ -258,43 +245,30 @@ TEST(OutOfMemory, BatchesFailCleanly) {
   for (const testing_util::kind_case& k : testing_util::undo_kinds) {
     // Random changes that succeed together.
     for (bool found = false; !found;) {
-      std::string text;
-      for (int i = 0; i < 8; ++i) {
-        std::string line;
-        do line = k.change(r);
-        while (line == "handle");
-        text += line + "\n";
-      }
+      const std::string text = testing_util::plain_changes(r, k, 8) + "g 0 all";
       test_store t;
-      found = t.ok(k.create) && t.batch(text + "g 0 all") >= 0;
-      if (found) cases.emplace_back(k.create, text + "g 0 all");
+      found = t.ok(k.create) && t.batch(text) >= 0;
+      if (found) cases.emplace_back(k.create, text);
     }
   }
   cases.emplace_back("c set string s", "i 0 \"a key too long for the string's own bytes\"\nc list string l\n"
                                        "i 1 last \"another long text for the new list\"\ne 0\nclear\nc set i32 s\ni 0 5");
   for (const auto& [setup, text] : cases) {
     SCOPED_TRACE(text);
-    for (long n = 0;; ++n) {
-      test_store t;
-      ASSERT_TRUE(t.ok(setup));
-      const std::string before = testing_util::snapshot(t.s);
-      const std::vector<batch_item> items = batch_lines(text);
+    const std::vector<batch_item> items = batch_lines(text);
+    at_every_allocation({setup}, [&](test_store& t) {
       std::vector<datas*> answers(items.size());
-      g_fail_countdown = n;
       int64_t got = -1;
       try {
         got = run_batch(t.s, items.data(), static_cast<int64_t>(items.size()), answers.data());
       } catch (...) {
-        ADD_FAILURE() << "the batch let an exception out at allocation " << n;
+        ADD_FAILURE() << "the batch let an exception out";
+        return false;
       }
-      g_fail_countdown = -1;
       for (int64_t i = 0; i < got; ++i) del_datas(answers[static_cast<size_t>(i)]);
-      if (got >= 0) break;
-      EXPECT_EQ(last_failure(), failure::out_of_memory) << "allocation " << n;
-      EXPECT_EQ(testing_util::snapshot(t.s), before) << "allocation " << n;
-      EXPECT_EQ(t.col("c vector u08"), std::vector<std::string>{"1"}) << "allocation " << n;
-      ASSERT_LT(n, 2000);
-    }
+      EXPECT_TRUE(got >= 0 || last_failure() == failure::out_of_memory);
+      return got < 0;
+    });
   }
 }
 

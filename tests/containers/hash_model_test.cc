@@ -23,7 +23,7 @@ namespace {
 
 using testing_util::test_store;
 
-uint64_t op_count(uint64_t normal) { return std::getenv("NOSQL_LONG") ? 50 * normal : normal; }
+using testing_util::op_count;
 
 template <class K>
 std::string word(K k) {

@@ -18,11 +18,12 @@
 #include <vector>
 
 #include "containers/sequence/heap.h"
+#include "test_util.h"
 
 namespace nosql_db {
 namespace {
 
-uint64_t op_count(uint64_t normal) { return std::getenv("NOSQL_LONG") ? 50 * normal : normal; }
+using testing_util::op_count;
 
 const uint8_t no_value = 0;
 const value_ref u08_value{scalar::u08, &no_value};
@@ -57,14 +58,6 @@ K pick(std::mt19937_64& rng) {
     if (r < 2) return r == 0 ? lim::min() : lim::max();
     return static_cast<K>(lim::min() / 2 + static_cast<int64_t>(rng() % 150));
   }
-}
-
-// The array in storage order.
-template <class K>
-std::vector<K> storage(const heap_adt<K>& h) {
-  elem_array<K> l;
-  EXPECT_TRUE(h.get_all(&l));
-  return std::vector<K>(l.begin(), l.end());
 }
 
 template <class K>
@@ -116,7 +109,7 @@ void heap_model_run(uint32_t seed, uint64_t ops) {
     if (model.empty() && nans == 0) unordered = false;
     largest = std::max<uint64_t>(largest, model.size());
 
-    const std::vector<K> a = storage(h);
+    const std::vector<K> a = testing_util::all_of(h);  // the array in storage order
     ASSERT_EQ(a.size(), model.size() + nans);
     ASSERT_EQ(h.size(), a.size());
     std::vector<K> sorted;

@@ -25,19 +25,11 @@ namespace {
 const uint8_t no_value = 0;
 const value_ref u8_ref{scalar::u08, &no_value};
 
-template <class K>
-std::vector<K> to_vec(const elem_array<K>& l) {
-  return std::vector<K>(l.begin(), l.end());
-}
-template <class K>
-std::vector<K> all_of(const adt<K>& c) {
-  elem_array<K> l;
-  EXPECT_TRUE(c.get_all(&l));
-  return to_vec(l);
-}
+using testing_util::all_of;
+using testing_util::op_count;
+using testing_util::to_vec;
 using vi = std::vector<int32_t>;
 
-uint64_t op_count(uint64_t normal) { return std::getenv("NOSQL_LONG") ? 1000000 : normal; }
 bool growing(uint64_t op) { return (op / 6000) % 2 == 0; }
 
 // ---- random runs against std::multiset / std::multimap ----
@@ -237,24 +229,24 @@ xstring skey(int i) {
   return xstring(b);
 }
 
-// Insertion and deletion orders that take every split, merge and borrow
-// path: ascending and descending (the packing splits at both ends),
-// alternating ends, and scattered.
+// Orders of 0 to n - 1 that take every split, merge and borrow path:
+// ascending and descending (the packing splits at both ends), alternating
+// ends, and scattered.
+const std::pair<const char*, int (*)(int, int)> orders[] = {
+    {"ascending", [](int i, int) { return i; }},
+    {"descending", [](int i, int n) { return n - 1 - i; }},
+    {"alternating ends", [](int i, int n) { return i % 2 ? n - 1 - i / 2 : i / 2; }},
+    {"scattered", [](int i, int n) { return (i * 7919) % n; }},
+};
+
 TEST(OrderedTree, InsertAndDeleteOrders) {
   constexpr int n = 1500;
-  using order = int (*)(int);
-  const std::pair<const char*, order> orders[] = {
-      {"ascending", [](int i) { return i; }},
-      {"descending", [](int i) { return n - 1 - i; }},
-      {"alternating ends", [](int i) { return i % 2 ? n - 1 - i / 2 : i / 2; }},
-      {"scattered", [](int i) { return (i * 7919) % n; }},
-  };
   for (const auto& [in_name, in] : orders) {
     for (const auto& [out_name, out] : orders) {
       SCOPED_TRACE(testing::Message() << in_name << " in, " << out_name << " out");
       set_adt<xstring> s(u08_desc);
       for (int i = 0; i < n; ++i) {
-        ASSERT_TRUE(s.ins_key(skey(in(i)), u8_ref));
+        ASSERT_TRUE(s.ins_key(skey(in(i, n)), u8_ref));
         ASSERT_TRUE(s.verify()) << "insert " << i;
       }
       EXPECT_GE(s.height(), 2);
@@ -264,7 +256,7 @@ TEST(OrderedTree, InsertAndDeleteOrders) {
         EXPECT_EQ(r, static_cast<uint64_t>(i));
       }
       for (int i = 0; i < n; ++i) {
-        ASSERT_TRUE(s.del_eq(skey(out(i))));
+        ASSERT_TRUE(s.del_eq(skey(out(i, n))));
         ASSERT_TRUE(s.verify()) << "delete " << i;
         ASSERT_EQ(s.size(), static_cast<uint64_t>(n - 1 - i));
       }
@@ -291,17 +283,12 @@ TEST(OrderedTree, FailedSplitChangesNothing) {
   bt_shape s = bt_shape_v<int32_t, bt_no_value>;
   s.copy_key = &copy_or_fail;
   constexpr int n = 8000;  // two inner levels, whatever the order
-  const std::pair<const char*, int (*)(int)> orders[] = {
-      {"ascending", [](int i) { return i; }},
-      {"descending", [](int i) { return n - 1 - i; }},
-      {"scattered", [](int i) { return (i * 7919) % n; }},
-  };
   for (const auto& [name, order] : orders) {
     SCOPED_TRACE(name);
     bt_tree t;
     std::vector<int32_t> model;
     for (int i = 0; i < n; ++i) {
-      const int32_t k = order(i);
+      const int32_t k = order(i, n);
       bt_path p;
       bt_seek<int32_t, false, false>(t, s, k, &p);
       fail_copy = true;

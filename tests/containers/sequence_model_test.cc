@@ -18,21 +18,13 @@
 
 #include "containers/sequence/deque.h"
 #include "containers/sequence/list.h"
+#include "test_util.h"
 
 namespace nosql_db {
 namespace {
 
-uint64_t op_count() {
-  const char* e = std::getenv("NOSQL_LONG");
-  return e && *e == '1' ? 2'000'000 : 20'000;
-}
-
-template <class K>
-std::vector<K> all_of(const adt<K>& c) {
-  elem_array<K> l;
-  EXPECT_TRUE(c.get_all(&l));
-  return std::vector<K>(l.begin(), l.end());
-}
+using testing_util::all_of;
+uint64_t op_count() { return testing_util::op_count(20'000, 100); }
 template <class M>
 std::vector<int64_t> model_all(const M& m) {
   return std::vector<int64_t>(m.begin(), m.end());

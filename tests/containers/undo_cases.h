@@ -101,6 +101,16 @@ inline const kind_case undo_kinds[] = {
 
 inline void PrintTo(const kind_case& k, std::ostream* os) { *os << k.name; }
 
+// n change lines that need no handle, each ending in a line feed: a batch.
+inline std::string plain_changes(std::mt19937& r, const kind_case& k, int n) {
+  std::string text;
+  while (n > 0) {
+    const std::string line = k.change(r);
+    if (line != "handle") text += line + "\n", --n;
+  }
+  return text;
+}
+
 // Runs change lines on t; for the list, "handle" turns into a change at a
 // handle taken from the list (a live one, or one of a removed element).
 inline void run_changes(test_store& t, std::mt19937& r, const kind_case& k, int n, std::vector<std::string>& handles) {

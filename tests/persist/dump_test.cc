@@ -46,21 +46,16 @@ captured run_captured(store& s, const std::string& line) {
 
 class DumpTest : public testing::Test {
  protected:
-  std::string dump_to(store& s, const std::string& name) {
-    const std::string p = dir.file(name);
-    EXPECT_TRUE(run(s, "b " + p));
-    return read_file(p);
-  }
   temp_dir dir;
   store s;
 };
 
-// Hand-made files: an empty store is 13 bytes; records come back at their
-// vkeys with their names, and the store's other containers are gone; bytes
-// after the last record are not read.
+// Hand-made files: records come back at their vkeys with their names, and
+// the store's other containers are gone; bytes after the last record are
+// not read; a file of no records empties the store. (The bytes a dump
+// writes are docs/FORMATS.md's examples, checked by formats_doc_test.cc.)
 TEST_F(DumpTest, HandMadeFilesLoad) {
-  EXPECT_EQ(dump_to(s, "e.vxdb"), bytes().header(0).b);
-  EXPECT_EQ(dir.entries().size(), 1u) << "no temporary file left behind";
+  write_file(dir.file("e.vxdb"), bytes().header(0).b);
   const std::string p = dir.file("a.vxdb");
   write_file(p, bytes().header(2).i32_vector("a", 3, {1}).i32_vector("b", 7, {2, 3}).raw("garbage").b);
   for (int i = 0; i < 5; ++i) must(s, "c vector u64");

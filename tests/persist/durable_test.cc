@@ -52,6 +52,13 @@ std::string recovered(const std::string& dir) {
   return state;
 }
 
+// Closes t's durable mode: the directory must recover to what t shows.
+void expect_recovers(test_store& t, const std::string& dir) {
+  const std::string state = snapshot(t.s);
+  ASSERT_EQ(durable_close(t.s), 0);
+  EXPECT_EQ(recovered(dir), state);
+}
+
 // Every file of a directory and its bytes.
 std::map<std::string, std::string> files_of(const std::string& dir) {
   std::map<std::string, std::string> out;
@@ -309,9 +316,7 @@ TEST(Durable, AFullDiskFailsTheChangeAndNothingElse) {
   const std::string count = t.col("g 0 count")[0];
   EXPECT_EQ(count, std::to_string(30 - failed));
   ASSERT_TRUE(t.ok("i 0 last after"));  // room again: journaling goes on
-  const std::string state = snapshot(t.s);
-  ASSERT_EQ(durable_close(t.s), 0);
-  EXPECT_EQ(recovered(dir.file("store")), state);
+  expect_recovers(t, dir.file("store"));
 }
 
 TEST(Durable, AFailedSyncFailsTheChangeAndStopsTheJournal) {
@@ -370,9 +375,7 @@ TEST(Durable, AReadIsCheckpointedAtOnce) {
   ASSERT_TRUE(t.ok("r " + dir.file("dump")));
   fs::remove(dir.file("dump"));  // the journal does not need it
   ASSERT_TRUE(t.ok("i 0 6"));
-  const std::string after = snapshot(t.s);
-  ASSERT_EQ(durable_close(t.s), 0);
-  EXPECT_EQ(recovered(dir.file("store")), after);
+  expect_recovers(t, dir.file("store"));
 }
 
 // Outside durable mode a list's handles die with it: after a read, a
@@ -398,14 +401,6 @@ TEST(Durable, HandlesFromBeforeAReadClearOrEraseAreRefused) {
   }
 }
 
-}  // namespace
-}  // namespace nosql_db
-
-namespace nosql_db {
-namespace {
-
-// Writers on shared and own containers, syncing each change, while
-// another thread checkpoints: every change is in the recovered store.
 // A record appended to the file a checkpoint would supersede, still
 // waiting for its sync when that checkpoint fails: the file keeps it, on
 // disk, before its writer settles (and finds the file gone).
@@ -437,6 +432,8 @@ ssize_t fail_long_writes_when_armed(int fd, const void* p, size_t n) {
   return ::write(fd, p, n);
 }
 
+// Writers on shared and own containers, syncing each change, while
+// another thread checkpoints: every change is in the recovered store.
 TEST(Threads, DurableWritersShareSyncsWhileCheckpointsRun) {
   temp_dir dir;
   test_store t;
@@ -474,9 +471,7 @@ TEST(Threads, DurableWritersShareSyncsWhileCheckpointsRun) {
   stop = true;
   checkpoints.join();
   io = saved;
-  const std::string state = snapshot(t.s);
-  ASSERT_EQ(durable_close(t.s), 0);
-  EXPECT_EQ(recovered(dir.file("store")), state);
+  expect_recovers(t, dir.file("store"));
   EXPECT_EQ(t.col("g 0 count")[0], "600");
 }
 

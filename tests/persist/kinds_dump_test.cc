@@ -15,10 +15,7 @@ using testing_util::read_file;
 using testing_util::temp_dir;
 using testing_util::test_store;
 
-std::string u64le(uint64_t v) { return std::string(reinterpret_cast<const char*>(&v), 8); }
-std::string text(std::string_view t) { return u64le(t.size()) + std::string(t); }
-std::string desc(int size, int sign, int cls) { return {char(size), char(sign), char(cls)}; }
-const std::string header_one = std::string("vxdb") + '\0' + u64le(1);
+const std::string header_one = testing_util::bytes().header(1).b;
 
 // Dumps a store holding one container made by the given lines; returns
 // the record after the file header.
@@ -36,13 +33,13 @@ std::string record_of(std::initializer_list<const char*> lines) {
 // checked byte for byte by formats_doc_test.cc): unnamed, vkey 0; kind,
 // descriptors, body.
 TEST(DumpBodies, ExactBytes) {
-  const std::string unnamed = u64le(0) + u64le(0), u08 = desc(0, 1, 0);
+  const auto unnamed = [](const char* kind) { return testing_util::bytes().text("").u64(0).text(kind); };
   EXPECT_EQ(record_of({"c multiset u08", "i 0 3", "i 0 1", "i 0 3"}),
-            unnamed + text("multiset") + u08 + u08 + u64le(3) + "\x01\x03\x03");
+            unnamed("multiset").desc(0, 1, 0).desc(0, 1, 0).u64(3).raw("\x01\x03\x03").b);
   EXPECT_EQ(record_of({"c deque u08", "i 0 first 2", "i 0 first 1", "i 0 last 3"}),
-            unnamed + text("deque") + u08 + u08 + u64le(3) + "\x01\x02\x03");
+            unnamed("deque").desc(0, 1, 0).desc(0, 1, 0).u64(3).raw("\x01\x02\x03").b);
   EXPECT_EQ(record_of({"c list string", "i 0 last b", "i 0 first a"}),
-            unnamed + text("list") + desc(4, 2, 2) + u08 + u64le(2) + text("a") + text("b"));
+            unnamed("list").desc(4, 2, 2).desc(0, 1, 0).u64(2).text("a").text("b").b);
 }
 
 // Builds one container per kind with a few elements, dumps the store, reads
