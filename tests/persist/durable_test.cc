@@ -99,12 +99,15 @@ TEST(Durable, KilledWritersLoseNothingAcknowledged) {
     int rd = -1;
     const pid_t pid = spawn_with_pipe({DURABLE_WRITER_PATH, store_dir, "2", std::to_string(next)}, &rd);
     ASSERT_GT(pid, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20 + rng() % 120));
+    // Killed at a random moment after its first acknowledged change, so
+    // that every round gets somewhere however slow the machine is.
+    uint64_t done = next, i;
+    if (::read(rd, &i, sizeof i) == sizeof i) done = i + 1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 100));
     ::kill(pid, SIGKILL);
     int status = 0;
     ::waitpid(pid, &status, 0);
     kills += WIFSIGNALED(status) ? 1 : 0;
-    uint64_t done = next, i;
     while (::read(rd, &i, sizeof i) == sizeof i) done = i + 1;
     ::close(rd);
     for (; next < done; ++next) model.ok_any(testing_util::crash_op(next));
@@ -117,7 +120,7 @@ TEST(Durable, KilledWritersLoseNothingAcknowledged) {
     }
   }
   EXPECT_EQ(kills, 30);
-  EXPECT_GT(next, 300u);  // the writers got somewhere
+  EXPECT_GE(next, 30u);  // every writer got somewhere
 }
 
 // Random commands over every kind, with list handles, random checkpoints
