@@ -154,6 +154,9 @@ class ab_adt {
   std::atomic<uint64_t>& snapshot_epoch() const noexcept { return snapshot_epoch_; }
 
   kind kind_id() const noexcept { return kind_; }
+  // A placeholder (placeholder_adt) takes no element commands and is left
+  // out of dumps and checkpoints.
+  bool is_placeholder() const noexcept { return is_placeholder_kind(kind_); }
   std::string_view kind_name() const noexcept { return kind_word(kind_); }
   // The K of adt<K> that this object implements.
   scalar key_type() const noexcept { return key_type_; }
