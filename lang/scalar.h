@@ -37,38 +37,44 @@ struct date_time {
 #pragma pack(pop)
 static_assert(sizeof(date) == 4 && sizeof(time) == 7 && sizeof(date_time) == 11);
 
+// The class codes of a type descriptor; none is the class of no type.
+// DO NOT RENUMBER: they are part of the dump file and the result set
+// interface.
+enum class type_class : uint8_t { integer = 0, floating = 1, string = 2, date = 3, time = 4, datetime = 5, none = 6 };
+constexpr uint8_t class_code(type_class c) noexcept { return static_cast<uint8_t>(c); }
+
 // Type descriptor: size code, sign code, class code.
 // DO NOT CHANGE THESE VALUES: they are part of the dump file and the result
 // set interface.
 struct type_desc {
   uint8_t size = 5;
   uint8_t sign = 2;
-  uint8_t cls = 6;
+  uint8_t cls = class_code(type_class::none);
   friend bool operator==(type_desc, type_desc) = default;
 };
-inline constexpr type_desc no_type_desc{5, 2, 6};
+inline constexpr type_desc no_type_desc{5, 2, class_code(type_class::none)};
 
 // The scalar types in the library's fixed order.
 enum class scalar : uint8_t {
   i08, i16, i32, i64, u08, u16, u32, u64, f32, f64, date, time, datetime, string, none
 };
 
-// X(tag, C++ type, type name, size code, sign code, class code)
-#define NOSQL_FOR_EACH_SCALAR(X)                         \
-  X(i08, int8_t, "i08", 0, 0, 0)                         \
-  X(i16, int16_t, "i16", 1, 0, 0)                        \
-  X(i32, int32_t, "i32", 2, 0, 0)                        \
-  X(i64, int64_t, "i64", 3, 0, 0)                        \
-  X(u08, uint8_t, "u08", 0, 1, 0)                        \
-  X(u16, uint16_t, "u16", 1, 1, 0)                       \
-  X(u32, uint32_t, "u32", 2, 1, 0)                       \
-  X(u64, uint64_t, "u64", 3, 1, 0)                       \
-  X(f32, float, "float", 2, 2, 1)                        \
-  X(f64, double, "double", 3, 2, 1)                      \
-  X(date, ::nosql_db::date, "date", 5, 2, 3)             \
-  X(time, ::nosql_db::time, "time", 5, 2, 4)             \
-  X(datetime, ::nosql_db::date_time, "datetime", 5, 2, 5) \
-  X(string, ::nosql_db::xstring, "string", 4, 2, 2)
+// X(tag, C++ type, type name, size code, sign code, class)
+#define NOSQL_FOR_EACH_SCALAR(X)                                                  \
+  X(i08, int8_t, "i08", 0, 0, ::nosql_db::type_class::integer)                    \
+  X(i16, int16_t, "i16", 1, 0, ::nosql_db::type_class::integer)                   \
+  X(i32, int32_t, "i32", 2, 0, ::nosql_db::type_class::integer)                   \
+  X(i64, int64_t, "i64", 3, 0, ::nosql_db::type_class::integer)                   \
+  X(u08, uint8_t, "u08", 0, 1, ::nosql_db::type_class::integer)                   \
+  X(u16, uint16_t, "u16", 1, 1, ::nosql_db::type_class::integer)                  \
+  X(u32, uint32_t, "u32", 2, 1, ::nosql_db::type_class::integer)                  \
+  X(u64, uint64_t, "u64", 3, 1, ::nosql_db::type_class::integer)                  \
+  X(f32, float, "float", 2, 2, ::nosql_db::type_class::floating)                  \
+  X(f64, double, "double", 3, 2, ::nosql_db::type_class::floating)                \
+  X(date, ::nosql_db::date, "date", 5, 2, ::nosql_db::type_class::date)           \
+  X(time, ::nosql_db::time, "time", 5, 2, ::nosql_db::type_class::time)           \
+  X(datetime, ::nosql_db::date_time, "datetime", 5, 2, ::nosql_db::type_class::datetime) \
+  X(string, ::nosql_db::xstring, "string", 4, 2, ::nosql_db::type_class::string)
 
 template <class T>
 struct type_tag {
@@ -82,7 +88,7 @@ struct scalar_traits;
   struct scalar_traits<T> {                                       \
     static constexpr scalar id = scalar::tag;                     \
     static constexpr std::string_view name = name_;               \
-    static constexpr type_desc desc{sz, sg, cl};                  \
+    static constexpr type_desc desc{sz, sg, class_code(cl)};      \
   };
 NOSQL_FOR_EACH_SCALAR(NOSQL_TRAITS)
 #undef NOSQL_TRAITS
@@ -112,7 +118,7 @@ R visit_scalar(scalar s, R fallback, F&& f) {
 scalar scalar_of(type_desc d) noexcept;
 type_desc desc_of(scalar s) noexcept;
 
-// The type name of a descriptor; empty for any class above 5. Sizes and
+// The type name of a descriptor; empty for a class code above datetime's. Sizes and
 // signs are read the lenient way the describe command reads them.
 std::string_view type_name(type_desc d) noexcept;
 
