@@ -5,7 +5,7 @@ namespace nosql_db {
 
 scalar scalar_of(type_desc d) noexcept {
 #define NOSQL_MATCH(tag, T, name, sz, sg, cl) \
-  if (d == type_desc{sz, sg, class_code(cl)}) return scalar::tag;
+  if (d == type_desc{sz, sg, class_code(type_class::cl)}) return scalar::tag;
   NOSQL_FOR_EACH_SCALAR(NOSQL_MATCH)
 #undef NOSQL_MATCH
   return scalar::none;

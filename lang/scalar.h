@@ -54,27 +54,55 @@ struct type_desc {
 };
 inline constexpr type_desc no_type_desc{5, 2, class_code(type_class::none)};
 
-// The scalar types in the library's fixed order.
+// The scalar types in the library's fixed order, as
+// X(tag, C++ type, type name, size code, sign code, class, extra...): any
+// arguments after X are handed on to every call.
+#define NOSQL_FOR_EACH_SCALAR(X, ...)                                                    \
+  X(i08, int8_t, "i08", 0, 0, integer __VA_OPT__(, ) __VA_ARGS__)                        \
+  X(i16, int16_t, "i16", 1, 0, integer __VA_OPT__(, ) __VA_ARGS__)                       \
+  X(i32, int32_t, "i32", 2, 0, integer __VA_OPT__(, ) __VA_ARGS__)                       \
+  X(i64, int64_t, "i64", 3, 0, integer __VA_OPT__(, ) __VA_ARGS__)                       \
+  X(u08, uint8_t, "u08", 0, 1, integer __VA_OPT__(, ) __VA_ARGS__)                       \
+  X(u16, uint16_t, "u16", 1, 1, integer __VA_OPT__(, ) __VA_ARGS__)                      \
+  X(u32, uint32_t, "u32", 2, 1, integer __VA_OPT__(, ) __VA_ARGS__)                      \
+  X(u64, uint64_t, "u64", 3, 1, integer __VA_OPT__(, ) __VA_ARGS__)                      \
+  X(f32, float, "float", 2, 2, floating __VA_OPT__(, ) __VA_ARGS__)                      \
+  X(f64, double, "double", 3, 2, floating __VA_OPT__(, ) __VA_ARGS__)                    \
+  X(date, ::nosql_db::date, "date", 5, 2, date __VA_OPT__(, ) __VA_ARGS__)               \
+  X(time, ::nosql_db::time, "time", 5, 2, time __VA_OPT__(, ) __VA_ARGS__)               \
+  X(datetime, ::nosql_db::date_time, "datetime", 5, 2, datetime __VA_OPT__(, ) __VA_ARGS__) \
+  X(string, ::nosql_db::xstring, "string", 4, 2, string __VA_OPT__(, ) __VA_ARGS__)
+
 enum class scalar : uint8_t {
-  i08, i16, i32, i64, u08, u16, u32, u64, f32, f64, date, time, datetime, string, none
+#define NOSQL_SCALAR_ENUMERATOR(tag, ...) tag,
+  NOSQL_FOR_EACH_SCALAR(NOSQL_SCALAR_ENUMERATOR) none
+#undef NOSQL_SCALAR_ENUMERATOR
 };
 
-// X(tag, C++ type, type name, size code, sign code, class)
-#define NOSQL_FOR_EACH_SCALAR(X)                                                  \
-  X(i08, int8_t, "i08", 0, 0, ::nosql_db::type_class::integer)                    \
-  X(i16, int16_t, "i16", 1, 0, ::nosql_db::type_class::integer)                   \
-  X(i32, int32_t, "i32", 2, 0, ::nosql_db::type_class::integer)                   \
-  X(i64, int64_t, "i64", 3, 0, ::nosql_db::type_class::integer)                   \
-  X(u08, uint8_t, "u08", 0, 1, ::nosql_db::type_class::integer)                   \
-  X(u16, uint16_t, "u16", 1, 1, ::nosql_db::type_class::integer)                  \
-  X(u32, uint32_t, "u32", 2, 1, ::nosql_db::type_class::integer)                  \
-  X(u64, uint64_t, "u64", 3, 1, ::nosql_db::type_class::integer)                  \
-  X(f32, float, "float", 2, 2, ::nosql_db::type_class::floating)                  \
-  X(f64, double, "double", 3, 2, ::nosql_db::type_class::floating)                \
-  X(date, ::nosql_db::date, "date", 5, 2, ::nosql_db::type_class::date)           \
-  X(time, ::nosql_db::time, "time", 5, 2, ::nosql_db::type_class::time)           \
-  X(datetime, ::nosql_db::date_time, "datetime", 5, 2, ::nosql_db::type_class::datetime) \
-  X(string, ::nosql_db::xstring, "string", 4, 2, ::nosql_db::type_class::string)
+// The integer types alone (the key types of the hash kinds), as
+// X(tag, C++ type).
+#define NOSQL_FOR_EACH_INTEGER_SCALAR(X) NOSQL_FOR_EACH_SCALAR(NOSQL_INTEGER_ROW, X)
+#define NOSQL_INTEGER_ROW(tag, T, name, sz, sg, cl, X) NOSQL_IF_INTEGER_##cl(X)(tag, T)
+#define NOSQL_IF_INTEGER_integer(X) X
+#define NOSQL_IF_INTEGER_floating(X) NOSQL_SKIP_ROW
+#define NOSQL_IF_INTEGER_date(X) NOSQL_SKIP_ROW
+#define NOSQL_IF_INTEGER_time(X) NOSQL_SKIP_ROW
+#define NOSQL_IF_INTEGER_datetime(X) NOSQL_SKIP_ROW
+#define NOSQL_IF_INTEGER_string(X) NOSQL_SKIP_ROW
+#define NOSQL_SKIP_ROW(...)
+
+// X(K, V) for every value type V, for classes built per key and value type.
+// Inside the X of a loop over key types use NOSQL_FOR_EACH_VALUE_LATER and
+// wrap that loop in NOSQL_EXPAND: a macro cannot expand within its own
+// expansion, so the inner loop waits for the one more pass NOSQL_EXPAND
+// makes over the outer loop's output.
+#define NOSQL_FOR_EACH_VALUE(K, X) NOSQL_FOR_EACH_SCALAR(NOSQL_VALUE_ROW, X, K)
+#define NOSQL_FOR_EACH_VALUE_LATER(K, X) NOSQL_DEFER(NOSQL_FOR_EACH_SCALAR_AGAIN)()(NOSQL_VALUE_ROW, X, K)
+#define NOSQL_VALUE_ROW(tag, V, name, sz, sg, cl, X, K) X(K, V)
+#define NOSQL_FOR_EACH_SCALAR_AGAIN() NOSQL_FOR_EACH_SCALAR
+#define NOSQL_EMPTY()
+#define NOSQL_DEFER(m) m NOSQL_EMPTY()
+#define NOSQL_EXPAND(...) __VA_ARGS__
 
 template <class T>
 struct type_tag {
@@ -83,12 +111,12 @@ struct type_tag {
 
 template <class T>
 struct scalar_traits;
-#define NOSQL_TRAITS(tag, T, name_, sz, sg, cl)                  \
-  template <>                                                     \
-  struct scalar_traits<T> {                                       \
-    static constexpr scalar id = scalar::tag;                     \
-    static constexpr std::string_view name = name_;               \
-    static constexpr type_desc desc{sz, sg, class_code(cl)};      \
+#define NOSQL_TRAITS(tag, T, name_, sz, sg, cl)                          \
+  template <>                                                            \
+  struct scalar_traits<T> {                                              \
+    static constexpr scalar id = scalar::tag;                            \
+    static constexpr std::string_view name = name_;                      \
+    static constexpr type_desc desc{sz, sg, class_code(type_class::cl)}; \
   };
 NOSQL_FOR_EACH_SCALAR(NOSQL_TRAITS)
 #undef NOSQL_TRAITS

@@ -58,16 +58,9 @@ class slot_cells {
   uint64_t capacity_ = 0;
 };
 
-// The eight key types a hashmap or hashtable accepts, as X(tag, C++ type).
-#define NOSQL_FOR_EACH_HASH_KEY(X) \
-  X(i08, int8_t)                   \
-  X(i16, int16_t)                  \
-  X(i32, int32_t)                  \
-  X(i64, int64_t)                  \
-  X(u08, uint8_t)                  \
-  X(u16, uint16_t)                 \
-  X(u32, uint32_t)                 \
-  X(u64, uint64_t)
+// The key types a hashmap or hashtable accepts, the integer types, as
+// X(tag, C++ type).
+#define NOSQL_FOR_EACH_HASH_KEY(X) NOSQL_FOR_EACH_INTEGER_SCALAR(X)
 
 // Slot arithmetic for an integer key type.
 template <class K>
@@ -357,24 +350,18 @@ class hm_adt final : public hm_base<K> {
 };
 
 // Instantiated in hashmap.cc (signed keys) and hashmap_unsigned.cc.
-#define NOSQL_HM_FOR_K(K, prefix)                 \
-  prefix template class hm_base<K>;               \
-  prefix template class hm_adt<K, int8_t>;        \
-  prefix template class hm_adt<K, int16_t>;       \
-  prefix template class hm_adt<K, int32_t>;       \
-  prefix template class hm_adt<K, int64_t>;       \
-  prefix template class hm_adt<K, uint8_t>;       \
-  prefix template class hm_adt<K, uint16_t>;      \
-  prefix template class hm_adt<K, uint32_t>;      \
-  prefix template class hm_adt<K, uint64_t>;      \
-  prefix template class hm_adt<K, float>;         \
-  prefix template class hm_adt<K, double>;        \
-  prefix template class hm_adt<K, date>;          \
-  prefix template class hm_adt<K, time>;          \
-  prefix template class hm_adt<K, date_time>;     \
-  prefix template class hm_adt<K, xstring>;
-#define NOSQL_EXTERN_HM(tag, K) NOSQL_HM_FOR_K(K, extern)
-NOSQL_FOR_EACH_HASH_KEY(NOSQL_EXTERN_HM)
+#define NOSQL_EXTERN_HM_KV(K, V) extern template class hm_adt<K, V>;
+#define NOSQL_EXTERN_HM(tag, K)        \
+  extern template class hm_base<K>;    \
+  NOSQL_FOR_EACH_VALUE_LATER(K, NOSQL_EXTERN_HM_KV)
+NOSQL_EXPAND(NOSQL_FOR_EACH_HASH_KEY(NOSQL_EXTERN_HM))
 #undef NOSQL_EXTERN_HM
+#undef NOSQL_EXTERN_HM_KV
+
+// Instantiates the hashmap for key K and every value type.
+#define NOSQL_INST_HM_KV(K, V) template class hm_adt<K, V>;
+#define NOSQL_INST_HM_K(K)    \
+  template class hm_base<K>;  \
+  NOSQL_FOR_EACH_VALUE(K, NOSQL_INST_HM_KV)
 
 }  // namespace nosql_db
