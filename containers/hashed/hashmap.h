@@ -2,8 +2,9 @@
 // key type K holding one value of type V per key.
 //
 // Every possible key has its own slot: slot index = key - (smallest value of
-// K), computed in u64 arithmetic, so signed keys start at slot 0 with their
-// most negative value. A key fits when its slot index < capacity. There is
+// K), computed in u64 arithmetic (slot_of, containers/base/direct_slots.h),
+// so signed keys start at slot 0 with their most negative value. A key fits
+// when its slot index < capacity. There is
 // no hashing, no collision and no resizing: every single-key operation is one
 // subtraction, one comparison and one array access, and slot order is key
 // order.
@@ -29,11 +30,10 @@
 // allocator refuses); nothing is left allocated then.
 #pragma once
 
-#include <algorithm>
 #include <cstdlib>
-#include <limits>
 #include <memory>
 
+#include "containers/base/direct_slots.h"
 #include "containers/kind_common.h"
 #include "containers/kinds.h"
 
@@ -61,20 +61,6 @@ class slot_cells {
 // The key types a hashmap or hashtable accepts, the integer types, as
 // X(tag, C++ type).
 #define NOSQL_FOR_EACH_HASH_KEY(X) NOSQL_FOR_EACH_INTEGER_SCALAR(X)
-
-// Slot arithmetic for an integer key type.
-template <class K>
-struct slot_of {
-  static_assert(std::is_integral_v<K>);
-  static constexpr uint64_t base = static_cast<uint64_t>(static_cast<int64_t>(std::numeric_limits<K>::min()));
-  static uint64_t index(K k) noexcept { return static_cast<uint64_t>(k) - base; }
-  static K key(uint64_t i) noexcept { return static_cast<K>(i + base); }
-  // min(capacity, number of values of K): the walk bound.
-  static uint64_t bound(uint64_t capacity) noexcept {
-    if constexpr (sizeof(K) >= 8) return capacity;
-    else return std::min<uint64_t>(capacity, uint64_t{1} << (8 * sizeof(K)));
-  }
-};
 
 // The key-side operations of the hashmap, shared by every V of one K. A
 // filled cell holds a V* (as uintptr_t); drop_ frees one.
@@ -212,7 +198,7 @@ class hm_base : public adt<K> {
     steps_.push_back(cell_step{at, to, old, what});
   }
 
-  bool fits(K k) const noexcept { return slot::index(k) < cells_.capacity(); }
+  bool fits(K k) const noexcept { return slot::fits(k, cells_.capacity()); }
   bool filled(K k) const noexcept { return fits(k) && cells_[slot::index(k)] != 0; }
 
   // Calls f(slot index) for every filled slot, in slot order.
