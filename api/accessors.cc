@@ -53,7 +53,9 @@ NOSQL_EXPORT uint64_t val_size(const datas_col* c) {
   }
 }
 
-NOSQL_EXPORT int32_t val_type(const datas_col* c) { return c->desc.cls <= 5 ? c->desc.cls : -1; }
+NOSQL_EXPORT int32_t val_type(const datas_col* c) {
+  return c->desc.cls <= nosql_db::class_code(nosql_db::type_class::datetime) ? c->desc.cls : -1;
+}
 
 NOSQL_EXPORT int32_t val_sign(const datas_col* c) { return c->desc.sign != 0 ? 1 : 0; }
 

@@ -2,14 +2,18 @@
 #include "containers/container.h"
 
 #include <atomic>
+#include <iterator>
 
 namespace nosql_db {
 namespace {
 
 // Format: docs/FORMATS.md, "Kind words".
-constexpr std::string_view kind_words[kind_count] = {
-    "vector", "list", "deque", "queue", "stack", "heap", "set", "multiset", "map", "multimap",
-    "hashmap", "hashtable", "trie", "hashmap_not_allowed", "hashtable_not_allowed"};
+constexpr std::string_view kind_words[] = {
+#define NOSQL_KIND_WORD(e, word) word,
+    NOSQL_FOR_EACH_KIND(NOSQL_KIND_WORD)
+#undef NOSQL_KIND_WORD
+};
+static_assert(std::size(kind_words) == kind_count);
 
 }  // namespace
 
@@ -19,8 +23,8 @@ std::string_view kind_word(kind k) noexcept {
 }
 
 bool kind_from_word(std::string_view w, kind* out) noexcept {
-  for (unsigned i = 0; i <= static_cast<unsigned>(kind::trie); ++i) {
-    if (kind_words[i] == w) {
+  for (unsigned i = 0; i < kind_count; ++i) {
+    if (!is_placeholder_kind(static_cast<kind>(i)) && kind_words[i] == w) {
       *out = static_cast<kind>(i);
       return true;
     }

@@ -30,15 +30,45 @@ namespace nosql_db {
 class dump_out;
 class dump_in;
 
-// Kinds. DO NOT RENUMBER: the words are part of the dump file.
+// The kinds, as X(enumerator, word), in enumeration order; the last two
+// are the placeholders (placeholder_adt). DO NOT REORDER OR REWORD: the
+// words are part of the dump file.
 // Format: docs/FORMATS.md, "Kind words".
+#define NOSQL_FOR_EACH_KIND(X)                          \
+  X(vector, "vector")                                   \
+  X(list, "list")                                       \
+  X(deque, "deque")                                     \
+  X(queue, "queue")                                     \
+  X(stack, "stack")                                     \
+  X(heap, "heap")                                       \
+  X(set, "set")                                         \
+  X(multiset, "multiset")                               \
+  X(map, "map")                                         \
+  X(multimap, "multimap")                               \
+  X(hashmap, "hashmap")                                 \
+  X(hashtable, "hashtable")                             \
+  X(trie, "trie")                                       \
+  X(hashmap_not_allowed, "hashmap_not_allowed")         \
+  X(hashtable_not_allowed, "hashtable_not_allowed")
+
 enum class kind : uint8_t {
-  vector, list, deque, queue, stack, heap, set, multiset, map, multimap, hashmap, hashtable, trie,
-  hashmap_not_allowed, hashtable_not_allowed
+#define NOSQL_KIND_ENUMERATOR(e, word) e,
+  NOSQL_FOR_EACH_KIND(NOSQL_KIND_ENUMERATOR)
+#undef NOSQL_KIND_ENUMERATOR
 };
-inline constexpr int kind_count = 15;
+#define NOSQL_KIND_ONE(e, word) +1
+inline constexpr int kind_count = 0 NOSQL_FOR_EACH_KIND(NOSQL_KIND_ONE);
+#undef NOSQL_KIND_ONE
+
+// The kinds that only stand in for a hashmap or hashtable over a key type
+// those kinds refuse: they take no element commands and are never saved.
+constexpr bool is_placeholder_kind(kind k) noexcept {
+  return k == kind::hashmap_not_allowed || k == kind::hashtable_not_allowed;
+}
+
 std::string_view kind_word(kind k) noexcept;
-// The kind whose word equals w exactly (only the thirteen real kinds).
+// The kind whose word equals w exactly (only the real kinds, not the
+// placeholders).
 bool kind_from_word(std::string_view w, kind* out) noexcept;
 
 // A value of the container's value type, tagged with that type.
@@ -124,6 +154,9 @@ class ab_adt {
   std::atomic<uint64_t>& snapshot_epoch() const noexcept { return snapshot_epoch_; }
 
   kind kind_id() const noexcept { return kind_; }
+  // A placeholder (placeholder_adt) takes no element commands and is left
+  // out of dumps and checkpoints.
+  bool is_placeholder() const noexcept { return is_placeholder_kind(kind_); }
   std::string_view kind_name() const noexcept { return kind_word(kind_); }
   // The K of adt<K> that this object implements.
   scalar key_type() const noexcept { return key_type_; }

@@ -1,6 +1,7 @@
 // Helpers shared by the kind implementations (not part of the interface).
 #pragma once
 
+#include "containers/base/prefetch.h"
 #include "containers/container.h"
 #include "containers/hold.h"
 #include "lang/codec.h"
@@ -81,9 +82,7 @@ bool load_array(dump_in& in, elem_array<K>& a) {
 inline constexpr uint64_t prefetch_distance = 8;
 template <class T>
 inline void prefetch_text([[maybe_unused]] const T& x) noexcept {
-#if defined(__GNUC__)
-  if constexpr (std::is_same_v<T, xstring>) __builtin_prefetch(x.data());
-#endif
+  if constexpr (std::is_same_v<T, xstring>) prefetch(x.data());
 }
 
 // Value descriptor of u08, which the single-type kinds report.

@@ -44,7 +44,7 @@ void format_cell(type_desc d, const uint8_t* value, std::string_view text, xstri
   char buf[330];
   int n = 0;
   switch (d.cls) {
-    case 0: {
+    case class_code(type_class::integer): {
       const bool sign = d.sign == 0;
       switch (d.size) {
         case 0: n = sign ? std::snprintf(buf, sizeof buf, "%d", int{load<int8_t>(value)})
@@ -58,7 +58,7 @@ void format_cell(type_desc d, const uint8_t* value, std::string_view text, xstri
       }
       break;
     }
-    case 1:
+    case class_code(type_class::floating):
       if (d.size == 2) {
         std::snprintf(buf, 50, "%.*f", 9, static_cast<double>(load<float>(value)));
       } else {
@@ -66,14 +66,14 @@ void format_cell(type_desc d, const uint8_t* value, std::string_view text, xstri
       }
       n = static_cast<int>(std::strlen(buf));
       break;
-    case 2: out->append(text.data(), text.size()); return;
-    case 3: append_date(load<date>(value), out); return;
-    case 4: {
+    case class_code(type_class::string): out->append(text.data(), text.size()); return;
+    case class_code(type_class::date): append_date(load<date>(value), out); return;
+    case class_code(type_class::time): {
       const auto dt = load<date_time>(value);
       append_time(time{dt.hour, dt.minute, dt.second, dt.nanosecond}, out);
       return;
     }
-    case 5: {
+    case class_code(type_class::datetime): {
       const auto dt = load<date_time>(value);
       append_date(date{dt.year, dt.month, dt.day}, out);
       out->push_back(' ');

@@ -21,9 +21,13 @@ int digit_value(char c, unsigned base) {
   return -1;
 }
 
-// Steps 1-5 of the integer rule. limit is the largest magnitude accepted
-// for the sign read; *overflow reports a magnitude beyond it.
-// Returns false when the parse does not end at the token's end.
+// The integer rule: optional white space, a sign ('-' only when
+// allow_minus), a base prefix (0x, 0b, 0 for octal), digits. limit is the
+// largest magnitude accepted for the sign read; *overflow reports a
+// magnitude beyond it. Wrap instead keeps the low 64 bits of any magnitude
+// and never reports overflow. Returns false when the parse does not end at
+// the token's end.
+template <bool Wrap = false>
 bool scan_integer(std::string_view t, bool allow_minus, uint64_t pos_limit, uint64_t neg_limit,
                   bool* negative, uint64_t* magnitude, bool* overflow) {
   // Most numbers on a command line are plain decimals: up to 18 digits
@@ -64,7 +68,9 @@ bool scan_integer(std::string_view t, bool allow_minus, uint64_t pos_limit, uint
   for (; i < t.size(); ++i) {
     const int d = digit_value(t[i], base);
     if (d < 0) break;
-    if (!*overflow) {
+    if (Wrap) {
+      v = v * base + static_cast<uint64_t>(d);
+    } else if (!*overflow) {
       if (v > (limit - static_cast<uint64_t>(d)) / base) *overflow = true;
       else v = v * base + static_cast<uint64_t>(d);
     }
@@ -210,28 +216,9 @@ bool parse_datetime(std::string_view t, date_time* out) noexcept {
 }
 
 uint64_t parse_size_argument(std::string_view t) noexcept {
-  size_t i = 0;
-  while (i < t.size() && is_space(t[i])) ++i;
-  if (i < t.size() && t[i] == '+') ++i;
-  unsigned base = 10;
-  if (i < t.size() && t[i] == '0') {
-    if (i + 1 < t.size() && (t[i + 1] == 'x' || t[i + 1] == 'X')) {
-      base = 16;
-      i += 2;
-    } else if (i + 1 < t.size() && (t[i + 1] == 'b' || t[i + 1] == 'B')) {
-      base = 2;
-      i += 2;
-    } else {
-      base = 8;
-    }
-  }
-  uint64_t v = 0;
-  for (; i < t.size(); ++i) {
-    const int d = digit_value(t[i], base);
-    if (d < 0) break;
-    v = v * base + static_cast<uint64_t>(d);
-  }
-  return i == t.size() ? v : 0;
+  bool neg, ovf;
+  uint64_t m;
+  return scan_integer<true>(t, false, UINT64_MAX, 0, &neg, &m, &ovf) ? m : 0;
 }
 
 }  // namespace nosql_db

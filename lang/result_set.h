@@ -166,7 +166,7 @@ struct datas_col {
   void reserve_cells(uint64_t n) { cells_.reserve(cells_.size() + n); }
 
  private:
-  bool is_number() const noexcept { return desc.cls <= 1; }
+  bool is_number() const noexcept { return desc.cls <= class_code(nosql_db::type_class::floating); }
   void append_packed(const void* p, uint64_t n, uint32_t width);
   datas_cell* make_cells() const noexcept;
 

@@ -5,7 +5,7 @@ namespace nosql_db {
 
 scalar scalar_of(type_desc d) noexcept {
 #define NOSQL_MATCH(tag, T, name, sz, sg, cl) \
-  if (d == type_desc{sz, sg, cl}) return scalar::tag;
+  if (d == type_desc{sz, sg, class_code(type_class::cl)}) return scalar::tag;
   NOSQL_FOR_EACH_SCALAR(NOSQL_MATCH)
 #undef NOSQL_MATCH
   return scalar::none;
@@ -17,17 +17,17 @@ type_desc desc_of(scalar s) noexcept {
 
 std::string_view type_name(type_desc d) noexcept {
   switch (d.cls) {
-    case 0: {
+    case class_code(type_class::integer): {
       static constexpr std::string_view signed_names[] = {"i08", "i16", "i32", "i64"};
       static constexpr std::string_view unsigned_names[] = {"u08", "u16", "u32", "u64"};
       const unsigned i = d.size < 4 ? d.size : 3;
       return d.sign == 0 ? signed_names[i] : unsigned_names[i];
     }
-    case 1: return d.size == 2 ? "float" : "double";
-    case 2: return "string";
-    case 3: return "date";
-    case 4: return "time";
-    case 5: return "datetime";
+    case class_code(type_class::floating): return d.size == 2 ? "float" : "double";
+    case class_code(type_class::string): return "string";
+    case class_code(type_class::date): return "date";
+    case class_code(type_class::time): return "time";
+    case class_code(type_class::datetime): return "datetime";
     default: return {};
   }
 }

@@ -37,38 +37,72 @@ struct date_time {
 #pragma pack(pop)
 static_assert(sizeof(date) == 4 && sizeof(time) == 7 && sizeof(date_time) == 11);
 
+// The class codes of a type descriptor; none is the class of no type.
+// DO NOT RENUMBER: they are part of the dump file and the result set
+// interface.
+enum class type_class : uint8_t { integer = 0, floating = 1, string = 2, date = 3, time = 4, datetime = 5, none = 6 };
+constexpr uint8_t class_code(type_class c) noexcept { return static_cast<uint8_t>(c); }
+
 // Type descriptor: size code, sign code, class code.
 // DO NOT CHANGE THESE VALUES: they are part of the dump file and the result
 // set interface.
 struct type_desc {
   uint8_t size = 5;
   uint8_t sign = 2;
-  uint8_t cls = 6;
+  uint8_t cls = class_code(type_class::none);
   friend bool operator==(type_desc, type_desc) = default;
 };
-inline constexpr type_desc no_type_desc{5, 2, 6};
+inline constexpr type_desc no_type_desc{5, 2, class_code(type_class::none)};
 
-// The scalar types in the library's fixed order.
+// The scalar types in the library's fixed order, as
+// X(tag, C++ type, type name, size code, sign code, class, extra...): any
+// arguments after X are handed on to every call.
+#define NOSQL_FOR_EACH_SCALAR(X, ...)                                                    \
+  X(i08, int8_t, "i08", 0, 0, integer __VA_OPT__(, ) __VA_ARGS__)                        \
+  X(i16, int16_t, "i16", 1, 0, integer __VA_OPT__(, ) __VA_ARGS__)                       \
+  X(i32, int32_t, "i32", 2, 0, integer __VA_OPT__(, ) __VA_ARGS__)                       \
+  X(i64, int64_t, "i64", 3, 0, integer __VA_OPT__(, ) __VA_ARGS__)                       \
+  X(u08, uint8_t, "u08", 0, 1, integer __VA_OPT__(, ) __VA_ARGS__)                       \
+  X(u16, uint16_t, "u16", 1, 1, integer __VA_OPT__(, ) __VA_ARGS__)                      \
+  X(u32, uint32_t, "u32", 2, 1, integer __VA_OPT__(, ) __VA_ARGS__)                      \
+  X(u64, uint64_t, "u64", 3, 1, integer __VA_OPT__(, ) __VA_ARGS__)                      \
+  X(f32, float, "float", 2, 2, floating __VA_OPT__(, ) __VA_ARGS__)                      \
+  X(f64, double, "double", 3, 2, floating __VA_OPT__(, ) __VA_ARGS__)                    \
+  X(date, ::nosql_db::date, "date", 5, 2, date __VA_OPT__(, ) __VA_ARGS__)               \
+  X(time, ::nosql_db::time, "time", 5, 2, time __VA_OPT__(, ) __VA_ARGS__)               \
+  X(datetime, ::nosql_db::date_time, "datetime", 5, 2, datetime __VA_OPT__(, ) __VA_ARGS__) \
+  X(string, ::nosql_db::xstring, "string", 4, 2, string __VA_OPT__(, ) __VA_ARGS__)
+
 enum class scalar : uint8_t {
-  i08, i16, i32, i64, u08, u16, u32, u64, f32, f64, date, time, datetime, string, none
+#define NOSQL_SCALAR_ENUMERATOR(tag, ...) tag,
+  NOSQL_FOR_EACH_SCALAR(NOSQL_SCALAR_ENUMERATOR) none
+#undef NOSQL_SCALAR_ENUMERATOR
 };
 
-// X(tag, C++ type, type name, size code, sign code, class code)
-#define NOSQL_FOR_EACH_SCALAR(X)                         \
-  X(i08, int8_t, "i08", 0, 0, 0)                         \
-  X(i16, int16_t, "i16", 1, 0, 0)                        \
-  X(i32, int32_t, "i32", 2, 0, 0)                        \
-  X(i64, int64_t, "i64", 3, 0, 0)                        \
-  X(u08, uint8_t, "u08", 0, 1, 0)                        \
-  X(u16, uint16_t, "u16", 1, 1, 0)                       \
-  X(u32, uint32_t, "u32", 2, 1, 0)                       \
-  X(u64, uint64_t, "u64", 3, 1, 0)                       \
-  X(f32, float, "float", 2, 2, 1)                        \
-  X(f64, double, "double", 3, 2, 1)                      \
-  X(date, ::nosql_db::date, "date", 5, 2, 3)             \
-  X(time, ::nosql_db::time, "time", 5, 2, 4)             \
-  X(datetime, ::nosql_db::date_time, "datetime", 5, 2, 5) \
-  X(string, ::nosql_db::xstring, "string", 4, 2, 2)
+// The integer types alone (the key types of the hash kinds), as
+// X(tag, C++ type).
+#define NOSQL_FOR_EACH_INTEGER_SCALAR(X) NOSQL_FOR_EACH_SCALAR(NOSQL_INTEGER_ROW, X)
+#define NOSQL_INTEGER_ROW(tag, T, name, sz, sg, cl, X) NOSQL_IF_INTEGER_##cl(X)(tag, T)
+#define NOSQL_IF_INTEGER_integer(X) X
+#define NOSQL_IF_INTEGER_floating(X) NOSQL_SKIP_ROW
+#define NOSQL_IF_INTEGER_date(X) NOSQL_SKIP_ROW
+#define NOSQL_IF_INTEGER_time(X) NOSQL_SKIP_ROW
+#define NOSQL_IF_INTEGER_datetime(X) NOSQL_SKIP_ROW
+#define NOSQL_IF_INTEGER_string(X) NOSQL_SKIP_ROW
+#define NOSQL_SKIP_ROW(...)
+
+// X(K, V) for every value type V, for classes built per key and value type.
+// Inside the X of a loop over key types use NOSQL_FOR_EACH_VALUE_LATER and
+// wrap that loop in NOSQL_EXPAND: a macro cannot expand within its own
+// expansion, so the inner loop waits for the one more pass NOSQL_EXPAND
+// makes over the outer loop's output.
+#define NOSQL_FOR_EACH_VALUE(K, X) NOSQL_FOR_EACH_SCALAR(NOSQL_VALUE_ROW, X, K)
+#define NOSQL_FOR_EACH_VALUE_LATER(K, X) NOSQL_DEFER(NOSQL_FOR_EACH_SCALAR_AGAIN)()(NOSQL_VALUE_ROW, X, K)
+#define NOSQL_VALUE_ROW(tag, V, name, sz, sg, cl, X, K) X(K, V)
+#define NOSQL_FOR_EACH_SCALAR_AGAIN() NOSQL_FOR_EACH_SCALAR
+#define NOSQL_EMPTY()
+#define NOSQL_DEFER(m) m NOSQL_EMPTY()
+#define NOSQL_EXPAND(...) __VA_ARGS__
 
 template <class T>
 struct type_tag {
@@ -77,12 +111,12 @@ struct type_tag {
 
 template <class T>
 struct scalar_traits;
-#define NOSQL_TRAITS(tag, T, name_, sz, sg, cl)                  \
-  template <>                                                     \
-  struct scalar_traits<T> {                                       \
-    static constexpr scalar id = scalar::tag;                     \
-    static constexpr std::string_view name = name_;               \
-    static constexpr type_desc desc{sz, sg, cl};                  \
+#define NOSQL_TRAITS(tag, T, name_, sz, sg, cl)                          \
+  template <>                                                            \
+  struct scalar_traits<T> {                                              \
+    static constexpr scalar id = scalar::tag;                            \
+    static constexpr std::string_view name = name_;                      \
+    static constexpr type_desc desc{sz, sg, class_code(type_class::cl)}; \
   };
 NOSQL_FOR_EACH_SCALAR(NOSQL_TRAITS)
 #undef NOSQL_TRAITS
@@ -112,7 +146,7 @@ R visit_scalar(scalar s, R fallback, F&& f) {
 scalar scalar_of(type_desc d) noexcept;
 type_desc desc_of(scalar s) noexcept;
 
-// The type name of a descriptor; empty for any class above 5. Sizes and
+// The type name of a descriptor; empty for a class code above datetime's. Sizes and
 // signs are read the lenient way the describe command reads them.
 std::string_view type_name(type_desc d) noexcept;
 

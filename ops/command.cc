@@ -61,7 +61,7 @@ void arrange_insert(const token (&t)[max_tokens], int n, element_command* out) {
   out->cmd = cmd;
   out->c = c;
   out->vkey = vkey;
-  if (!takes_element_commands(*c)) return fail(failure::placeholder, c->kind_name().data());
+  if (c->is_placeholder()) return fail(failure::placeholder, c->kind_name().data());
   switch (cmd) {
     case element_cmd::get:
       out->row = classify_get(t[2].view());

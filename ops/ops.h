@@ -25,10 +25,4 @@ bool erase_cmd(store& s, uint64_t vkey, datas* out, std::unique_ptr<ab_adt>* kee
 // "k REF", REF resolved to c at vkey; "k" (c null): every container.
 bool describe_cmd(const store& s, const ab_adt* c, uint64_t vkey, datas* out);
 
-// True for the thirteen kinds that take element commands (not for the
-// placeholder hashmap and hashtable).
-inline bool takes_element_commands(const ab_adt& c) noexcept {
-  return c.kind_id() != kind::hashmap_not_allowed && c.kind_id() != kind::hashtable_not_allowed;
-}
-
 }  // namespace nosql_db

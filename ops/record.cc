@@ -40,7 +40,7 @@ bool replay_change(store& s, dump_in& in) {
   cmd.vkey = vkey;
   cmd.c = s.at(vkey);
   if (family < static_cast<uint8_t>(element_cmd::insert) || family > static_cast<uint8_t>(element_cmd::del) ||
-      row >= word_count || !cmd.c || !takes_element_commands(*cmd.c))
+      row >= word_count || !cmd.c || cmd.c->is_placeholder())
     return damaged("change record");
   const row_sig sig = signature(cmd.cmd, cmd.row);
   arg_values v;

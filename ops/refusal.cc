@@ -7,6 +7,8 @@
 namespace nosql_db {
 namespace {
 
+// A row's kinds are a mask with one bit per kind.
+static_assert(kind_count <= 16);
 constexpr uint16_t bit(kind k) { return static_cast<uint16_t>(1u << static_cast<unsigned>(k)); }
 
 constexpr uint16_t vec = bit(kind::vector), lst = bit(kind::list), deq = bit(kind::deque), que = bit(kind::queue),
@@ -117,7 +119,7 @@ const row& row_of(element_cmd cmd, word w) noexcept {
 }  // namespace
 
 bool answers(element_cmd cmd, word w, kind k) noexcept {
-  return static_cast<unsigned>(k) < 16 && (row_of(cmd, w).kinds & bit(k)) != 0;
+  return static_cast<unsigned>(k) < kind_count && (row_of(cmd, w).kinds & bit(k)) != 0;
 }
 
 bool refused(const ab_adt& c, element_cmd cmd, word w, bool nan_key) noexcept {

@@ -12,8 +12,8 @@
 #pragma once
 
 #include <cstdint>
-#include <limits>
 
+#include "containers/base/direct_slots.h"
 #include "containers/container.h"
 #include "lang/failure.h"
 #include "ops/words.h"
@@ -47,10 +47,8 @@ template <class K>
     return refused(c, element_cmd::insert, word::key, is_nan(key));
   if constexpr (is_integer_v<K>) {
     if (k == kind::hashmap || k == kind::hashtable) {
-      // The slot of a key is the key minus the smallest value of its type;
-      // a table holds as many slots as its count says.
-      const auto slot = static_cast<uint64_t>(key) - static_cast<uint64_t>(std::numeric_limits<K>::min());
-      return fail(slot < c.size() ? failure::key_present : failure::beyond_buckets);
+      // A table holds as many slots as its count says.
+      return fail(slot_of<K>::fits(key, c.size()) ? failure::key_present : failure::beyond_buckets);
     }
   }
   bool unique = k == kind::set || k == kind::map;

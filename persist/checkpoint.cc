@@ -30,7 +30,7 @@ bool written(dump_out& out, const store& s, uint64_t seq, const std::function<bo
   for (uint64_t v = 0, left = s.container_count(); v < store::slot_count && left > 0; ++v) {
     if (const ab_adt* c = s.at(v)) {
       --left;
-      if (is_saved(*c)) ++count;
+      if (!c->is_placeholder()) ++count;
     }
   }
   const char pad[3] = {0, 0, 0};

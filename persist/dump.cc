@@ -158,7 +158,7 @@ bool write_records(const store& s, dump_out& out) {
   for (uint64_t v = 0; v < store::slot_count && left > 0; ++v) {
     if (const ab_adt* c = s.at(v)) {
       --left;
-      if (is_saved(*c)) ++count;
+      if (!c->is_placeholder()) ++count;
     }
   }
   out.put_bytes(magic, sizeof magic);

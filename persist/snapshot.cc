@@ -66,10 +66,6 @@ uint64_t last_epoch = 0;  // under walk_mutex
 
 }  // namespace
 
-bool is_saved(const ab_adt& c) noexcept {
-  return c.kind_id() != kind::hashmap_not_allowed && c.kind_id() != kind::hashtable_not_allowed;
-}
-
 void write_body(dump_out& out, const ab_adt& c, bool with_extras) {
   if (!c.save(out)) out.fail();
   if (!with_extras) return;
@@ -96,7 +92,7 @@ bool walk_snapshot(const store& s, const snapshot_walk& w) {
     const ab_adt* c = s.at(v);
     if (!c) continue;
     --left;
-    if (!is_saved(*c)) continue;
+    if (c->is_placeholder()) continue;  // no body to save
     read_guard g(c->lock());
     // A writer that took c after the instant handed it over and marked it.
     if (c->snapshot_epoch().load(std::memory_order_relaxed) == e && k.take(*c, &copy)) {

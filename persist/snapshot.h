@@ -24,10 +24,6 @@ namespace nosql_db {
 // REQUIRES c's lock held by the caller.
 void write_body(dump_out& out, const ab_adt& c, bool with_extras);
 
-// Whether a dump or checkpoint holds c (placeholder hash containers have no
-// body and are left out).
-bool is_saved(const ab_adt& c) noexcept;
-
 struct snapshot_walk {
   bool with_extras = false;
   // Called once, at the instant, with the snapshot's epoch: the writers

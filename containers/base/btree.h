@@ -51,6 +51,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "containers/base/prefetch.h"
 #include "lang/scalar.h"
 
 namespace nosql_db {
@@ -375,17 +376,6 @@ inline K* bt_leaf_key(bt_leaf* l, uint32_t i) noexcept {
   return reinterpret_cast<K*>(bt_keys(l)) + i;
 }
 
-// Asks for every cache line of a node at once, as soon as the node is
-// known: the search within it then waits for memory about once, not once
-// per step, and the child pointer and counts are there when it ends.
-template <uint32_t Bytes>
-inline void bt_prefetch_node([[maybe_unused]] const bt_node* x) noexcept {
-#if defined(__GNUC__)
-  const char* b = reinterpret_cast<const char*>(x);
-  for (uint32_t off = 0; off < Bytes; off += 64) __builtin_prefetch(b + off);
-#endif
-}
-
 // Descends to the first element >= k (Upper: > k), recording the path and,
 // when Rank, the number of elements before it. On an empty tree the path
 // has no leaf.
@@ -400,9 +390,12 @@ void bt_seek(const bt_tree& t, const bt_shape& s, const K& k, bt_path* p) noexce
     p->rank = 0;
     return;
   }
+  // Every cache line of a node is asked for at once, as soon as the node is
+  // known: the search within it then waits for memory about once, not once
+  // per step, and the child pointer and counts are there when it ends.
   int h = t.height();  // inner levels below x
-  if (h > 0) bt_prefetch_node<bt_inner_bytes>(x);
-  else bt_prefetch_node<bt_node_bytes>(x);
+  if (h > 0) prefetch_lines<bt_inner_bytes>(x);
+  else prefetch_lines<bt_node_bytes>(x);
   for (; h > 0; --h) {
     bt_inner* in = static_cast<bt_inner*>(x);
     const K* seps = reinterpret_cast<const K*>(bt_seps(in, s.inner_seps));
@@ -415,8 +408,8 @@ void bt_seek(const bt_tree& t, const bt_shape& s, const K& k, bt_path* p) noexce
     p->idx[p->depth] = static_cast<uint16_t>(i);
     ++p->depth;
     x = bt_kids(in, s.inner_kids)[i];
-    if (h > 1) bt_prefetch_node<bt_inner_bytes>(x);
-    else bt_prefetch_node<bt_node_bytes>(x);
+    if (h > 1) prefetch_lines<bt_inner_bytes>(x);
+    else prefetch_lines<bt_node_bytes>(x);
   }
   bt_leaf* l = static_cast<bt_leaf*>(x);
   p->leaf = l;

@@ -15,10 +15,10 @@ slot_cells::slot_cells(uint64_t capacity) {
   capacity_ = capacity;
 }
 
-NOSQL_HM_FOR_K(int8_t, )
-NOSQL_HM_FOR_K(int16_t, )
-NOSQL_HM_FOR_K(int32_t, )
-NOSQL_HM_FOR_K(int64_t, )
+NOSQL_INST_HM_K(int8_t)
+NOSQL_INST_HM_K(int16_t)
+NOSQL_INST_HM_K(int32_t)
+NOSQL_INST_HM_K(int64_t)
 
 std::unique_ptr<ab_adt> new_hashmap(scalar key, scalar value, uint64_t capacity) {
   const auto build = [&]<class K>(type_tag<K>) -> std::unique_ptr<ab_adt> {

@@ -2,8 +2,9 @@
 // key type K holding one value of type V per key.
 //
 // Every possible key has its own slot: slot index = key - (smallest value of
-// K), computed in u64 arithmetic, so signed keys start at slot 0 with their
-// most negative value. A key fits when its slot index < capacity. There is
+// K), computed in u64 arithmetic (slot_of, containers/base/direct_slots.h),
+// so signed keys start at slot 0 with their most negative value. A key fits
+// when its slot index < capacity. There is
 // no hashing, no collision and no resizing: every single-key operation is one
 // subtraction, one comparison and one array access, and slot order is key
 // order.
@@ -29,11 +30,10 @@
 // allocator refuses); nothing is left allocated then.
 #pragma once
 
-#include <algorithm>
 #include <cstdlib>
-#include <limits>
 #include <memory>
 
+#include "containers/base/direct_slots.h"
 #include "containers/kind_common.h"
 #include "containers/kinds.h"
 
@@ -58,30 +58,9 @@ class slot_cells {
   uint64_t capacity_ = 0;
 };
 
-// The eight key types a hashmap or hashtable accepts, as X(tag, C++ type).
-#define NOSQL_FOR_EACH_HASH_KEY(X) \
-  X(i08, int8_t)                   \
-  X(i16, int16_t)                  \
-  X(i32, int32_t)                  \
-  X(i64, int64_t)                  \
-  X(u08, uint8_t)                  \
-  X(u16, uint16_t)                 \
-  X(u32, uint32_t)                 \
-  X(u64, uint64_t)
-
-// Slot arithmetic for an integer key type.
-template <class K>
-struct slot_of {
-  static_assert(std::is_integral_v<K>);
-  static constexpr uint64_t base = static_cast<uint64_t>(static_cast<int64_t>(std::numeric_limits<K>::min()));
-  static uint64_t index(K k) noexcept { return static_cast<uint64_t>(k) - base; }
-  static K key(uint64_t i) noexcept { return static_cast<K>(i + base); }
-  // min(capacity, number of values of K): the walk bound.
-  static uint64_t bound(uint64_t capacity) noexcept {
-    if constexpr (sizeof(K) >= 8) return capacity;
-    else return std::min<uint64_t>(capacity, uint64_t{1} << (8 * sizeof(K)));
-  }
-};
+// The key types a hashmap or hashtable accepts, the integer types, as
+// X(tag, C++ type).
+#define NOSQL_FOR_EACH_HASH_KEY(X) NOSQL_FOR_EACH_INTEGER_SCALAR(X)
 
 // The key-side operations of the hashmap, shared by every V of one K. A
 // filled cell holds a V* (as uintptr_t); drop_ frees one.
@@ -219,7 +198,7 @@ class hm_base : public adt<K> {
     steps_.push_back(cell_step{at, to, old, what});
   }
 
-  bool fits(K k) const noexcept { return slot::index(k) < cells_.capacity(); }
+  bool fits(K k) const noexcept { return slot::fits(k, cells_.capacity()); }
   bool filled(K k) const noexcept { return fits(k) && cells_[slot::index(k)] != 0; }
 
   // Calls f(slot index) for every filled slot, in slot order.
@@ -357,24 +336,18 @@ class hm_adt final : public hm_base<K> {
 };
 
 // Instantiated in hashmap.cc (signed keys) and hashmap_unsigned.cc.
-#define NOSQL_HM_FOR_K(K, prefix)                 \
-  prefix template class hm_base<K>;               \
-  prefix template class hm_adt<K, int8_t>;        \
-  prefix template class hm_adt<K, int16_t>;       \
-  prefix template class hm_adt<K, int32_t>;       \
-  prefix template class hm_adt<K, int64_t>;       \
-  prefix template class hm_adt<K, uint8_t>;       \
-  prefix template class hm_adt<K, uint16_t>;      \
-  prefix template class hm_adt<K, uint32_t>;      \
-  prefix template class hm_adt<K, uint64_t>;      \
-  prefix template class hm_adt<K, float>;         \
-  prefix template class hm_adt<K, double>;        \
-  prefix template class hm_adt<K, date>;          \
-  prefix template class hm_adt<K, time>;          \
-  prefix template class hm_adt<K, date_time>;     \
-  prefix template class hm_adt<K, xstring>;
-#define NOSQL_EXTERN_HM(tag, K) NOSQL_HM_FOR_K(K, extern)
-NOSQL_FOR_EACH_HASH_KEY(NOSQL_EXTERN_HM)
+#define NOSQL_EXTERN_HM_KV(K, V) extern template class hm_adt<K, V>;
+#define NOSQL_EXTERN_HM(tag, K)        \
+  extern template class hm_base<K>;    \
+  NOSQL_FOR_EACH_VALUE_LATER(K, NOSQL_EXTERN_HM_KV)
+NOSQL_EXPAND(NOSQL_FOR_EACH_HASH_KEY(NOSQL_EXTERN_HM))
 #undef NOSQL_EXTERN_HM
+#undef NOSQL_EXTERN_HM_KV
+
+// Instantiates the hashmap for key K and every value type.
+#define NOSQL_INST_HM_KV(K, V) template class hm_adt<K, V>;
+#define NOSQL_INST_HM_K(K)    \
+  template class hm_base<K>;  \
+  NOSQL_FOR_EACH_VALUE(K, NOSQL_INST_HM_KV)
 
 }  // namespace nosql_db

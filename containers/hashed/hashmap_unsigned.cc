@@ -3,9 +3,9 @@
 
 namespace nosql_db {
 
-NOSQL_HM_FOR_K(uint8_t, )
-NOSQL_HM_FOR_K(uint16_t, )
-NOSQL_HM_FOR_K(uint32_t, )
-NOSQL_HM_FOR_K(uint64_t, )
+NOSQL_INST_HM_K(uint8_t)
+NOSQL_INST_HM_K(uint16_t)
+NOSQL_INST_HM_K(uint32_t)
+NOSQL_INST_HM_K(uint64_t)
 
 }  // namespace nosql_db

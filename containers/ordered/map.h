@@ -178,7 +178,6 @@ std::unique_ptr<ab_adt> new_map_of(scalar value, bool multi) {
 }
 
 // Instantiated in map_inst_*.cc, two key types per file.
-#define NOSQL_MAP_FOR_V(tag, V, X, K) X(K, V)
 #define NOSQL_EXTERN_MAP_KV(K, V)                     \
   extern template class ordered_map_adt<K, V, false>; \
   extern template class ordered_map_adt<K, V, true>;
@@ -188,13 +187,8 @@ std::unique_ptr<ab_adt> new_map_of(scalar value, bool multi) {
   extern template class map_base_adt<K, false>;                        \
   extern template class map_base_adt<K, true>;                         \
   extern template std::unique_ptr<ab_adt> new_map_of<K>(scalar, bool); \
-  NOSQL_FOR_EACH_SCALAR_ARG(NOSQL_MAP_FOR_V, NOSQL_EXTERN_MAP_KV, K)
-#define NOSQL_FOR_EACH_SCALAR_ARG(F, X, K)                                                            \
-  F(i08, int8_t, X, K) F(i16, int16_t, X, K) F(i32, int32_t, X, K) F(i64, int64_t, X, K)               \
-  F(u08, uint8_t, X, K) F(u16, uint16_t, X, K) F(u32, uint32_t, X, K) F(u64, uint64_t, X, K)          \
-  F(f32, float, X, K) F(f64, double, X, K) F(date, ::nosql_db::date, X, K) F(time, ::nosql_db::time, X, K) \
-  F(datetime, ::nosql_db::date_time, X, K) F(string, ::nosql_db::xstring, X, K)
-NOSQL_FOR_EACH_SCALAR(NOSQL_EXTERN_MAP_K)
+  NOSQL_FOR_EACH_VALUE_LATER(K, NOSQL_EXTERN_MAP_KV)
+NOSQL_EXPAND(NOSQL_FOR_EACH_SCALAR(NOSQL_EXTERN_MAP_K))
 #undef NOSQL_EXTERN_MAP_K
 #undef NOSQL_EXTERN_MAP_KV
 
@@ -209,6 +203,6 @@ NOSQL_FOR_EACH_SCALAR(NOSQL_EXTERN_MAP_K)
   template class map_base_adt<K, false>;                        \
   template class map_base_adt<K, true>;                         \
   template std::unique_ptr<ab_adt> new_map_of<K>(scalar, bool); \
-  NOSQL_FOR_EACH_SCALAR_ARG(NOSQL_MAP_FOR_V, NOSQL_INST_MAP_KV, K)
+  NOSQL_FOR_EACH_VALUE(K, NOSQL_INST_MAP_KV)
 
 }  // namespace nosql_db

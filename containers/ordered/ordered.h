@@ -23,6 +23,7 @@
 
 #include "containers/base/btree.h"
 #include "containers/base/elem_array.h"
+#include "containers/base/prefetch.h"
 #include "containers/kind_common.h"
 
 namespace nosql_db {
@@ -378,7 +379,7 @@ class ordered_adt : public adt<K> {
     write_header(out, *this);
     out.put_u64(t_.size());
     for (bt_leaf* leaf = t_.tree().head(); leaf; leaf = leaf->next) {
-      prefetch_node(leaf->next);
+      prefetch(leaf->next);
       const K* keys = bt_leaf_key<K>(leaf, 0);
       if constexpr (IsMap) {
         const V* vals = reinterpret_cast<const V*>(bt_vals(leaf, s));
@@ -461,11 +462,6 @@ class ordered_adt : public adt<K> {
   bool accepts(value_ref v) const noexcept {
     if constexpr (IsMap) return v.type == this->value_type();
     else return this->value_type() == scalar::u08 && value_as<uint8_t>(v) != nullptr;
-  }
-  static void prefetch_node([[maybe_unused]] const void* p) noexcept {
-#if defined(__GNUC__)
-    __builtin_prefetch(p);
-#endif
   }
 };
 
