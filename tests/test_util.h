@@ -19,8 +19,24 @@
 #include "lang/result_set.h"
 #include "catalog/store.h"
 #include "lang/format.h"
+#include "lang/codec.h"
+#include "lang/tokenizer.h"
 
 namespace nosql_db::testing_util {
+
+// The value every kind without values takes with a key.
+inline const uint8_t no_value = 0;
+inline const value_ref u08_value{scalar::u08, &no_value};
+
+// The tokens of a line; {"<fail>"} for a failed split.
+inline std::vector<std::string> tokens_of(std::string_view line) {
+  token t[max_tokens];
+  const int n = split_tokens(line.data(), static_cast<int64_t>(line.size()), t);
+  if (n == 0) return {"<fail>"};
+  std::vector<std::string> out;
+  for (int i = 0; i < n; ++i) out.emplace_back(t[i].view());
+  return out;
+}
 
 // A line's answer rendered as print() shows it; "<fail>" on failure.
 inline std::string table_of(store& s, std::string_view line) {
@@ -38,6 +54,21 @@ inline std::string snapshot(store& s) {
   for (uint64_t v = 0, left = s.container_count(); left > 0 && v < store::slot_count; ++v)
     if (s.at(v)) out += table_of(s, "g " + std::to_string(v) + " all"), --left;
   return out;
+}
+
+// What a checkpoint would keep of a container: its dump body and handles.
+inline std::string image(const ab_adt& c) {
+  std::string bytes;
+  dump_out out(&bytes);
+  c.save(out);
+  c.save_extras(out);
+  return bytes;
+}
+
+// load() over exactly these bytes.
+inline bool load_from(ab_adt& c, const std::string& body) {
+  dump_in in(body.data(), body.size());
+  return c.load(in);
 }
 
 // Little-endian bytes of hand-made dump files.

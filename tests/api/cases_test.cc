@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "api/statement.h"
+#include "api/vox_nosql.hpp"
 #include "lang/literal.h"
 #include "lang/tokenizer.h"
 #include "test_util.h"
@@ -92,32 +93,6 @@ std::vector<std::string> case_files() {
   return files;
 }
 
-// The byte spans of a line's words, quotes included, found as the
-// tokenizer finds them.
-std::vector<std::string> word_spans(const std::string& line) {
-  std::vector<std::string> out;
-  size_t i = 0;
-  while (i < line.size()) {
-    if (line[i] == ' ') {
-      ++i;
-      continue;
-    }
-    const size_t start = i;
-    if (line[i] == '"') {
-      for (++i; i < line.size() && line[i] != '"'; ++i) {
-        if (line[i] != '\\' || i + 1 >= line.size()) continue;
-        const char e = line[i + 1];
-        i += e == 'u' ? 5 : e == 'U' ? 9 : e == 'x' ? 3 : 1;
-      }
-      ++i;
-    } else {
-      while (i < line.size() && line[i] != ' ') ++i;
-    }
-    out.push_back(line.substr(start, i - start));
-  }
-  return out;
-}
-
 // The words of a get, set, insert or delete line that are literals.
 std::vector<size_t> literal_words(const std::vector<std::string>& w) {
   const size_t n = w.size();
@@ -148,17 +123,18 @@ bool bind_literal(statement& st, int i, std::string_view text) {
 // word a placeholder: its answer, "!N" for a failure with code N, or the
 // empty optional when the line is not one a statement runs.
 std::optional<std::string> run_as_statement(store& twin, const std::string& command, bool names) {
-  std::vector<std::string> w = word_spans(command);
-  const std::vector<size_t> lits = literal_words(w);
   if (command.empty() || std::string_view("gsid").find(command[0]) == std::string_view::npos) return std::nullopt;
-  std::vector<std::string> texts;
-  for (size_t i : lits) {
-    token t[max_tokens];
-    if (split_tokens(w[i].data(), static_cast<int64_t>(w[i].size()), t) != 1) return std::nullopt;
-    texts.emplace_back(t[0].view());
+  token t[max_tokens];
+  const int n = split_tokens(command.data(), static_cast<int64_t>(command.size()), t);
+  // The words as written (a quoted one quoted again), the literals' texts
+  // taken out for binding. A line that does not split is prepared as it is.
+  std::vector<std::string> w, texts;
+  for (int i = 0; i < n; ++i) w.push_back(t[i].quoted ? vox::quote(t[i].view()) : std::string(t[i].view()));
+  for (size_t i : n ? literal_words(w) : std::vector<size_t>{}) {
+    texts.emplace_back(t[i].view());
     w[i] = "?";
   }
-  std::string line;
+  std::string line = n ? "" : command;
   for (const std::string& x : w) line += (line.empty() ? "" : " ") + x;
   const auto failed = [] { return "!" + std::to_string(static_cast<int>(last_failure())); };
   const std::unique_ptr<statement> st = statement::prepare(twin, line.data(), static_cast<int64_t>(line.size()));
@@ -169,52 +145,19 @@ std::optional<std::string> run_as_statement(store& twin, const std::string& comm
   return d ? answer(*d, names) : failed();
 }
 
-class Cases : public testing::TestWithParam<std::string> {
- protected:
-  void run_line(testing_util::test_store& t, testing_util::test_store& twin, const std::string& line, int number);
-};
-
-TEST_P(Cases, Run) {
-  const std::string path = std::string(NOSQL_CASES_DIR) + "/" + GetParam() + ".cases";
-  std::ifstream in(path);
-  ASSERT_TRUE(in) << path;
-  testing_util::test_store t, twin;
-  std::string text;
-  for (int number = 1; std::getline(in, text); ++number) {
-    if (text.empty() || text.starts_with("//")) continue;
-    std::vector<std::string> lines{text};
-    if (text.starts_with("* ")) {
-      const size_t colon = text.find(": ");
-      ASSERT_NE(colon, std::string::npos) << GetParam() << ".cases:" << number;
-      std::istringstream values(text.substr(2, colon - 2));
-      const std::string row = text.substr(colon + 2);
-      lines.clear();
-      for (std::string v; values >> std::quoted(v);) {
-        std::string l = row;
-        for (size_t at; (at = l.find("{}")) != std::string::npos;) l.replace(at, 2, v);
-        lines.push_back(l);
-      }
-    }
-    for (const std::string& line : lines) {
-      run_line(t, twin, line, number);
-      if (HasFatalFailure()) return;
-    }
-  }
-  EXPECT_EQ(testing_util::snapshot(twin.s), testing_util::snapshot(t.s)) << "the twin ran as statements";
-}
-
 // One line of a case file: its commands, then the answer check.
-void Cases::run_line(testing_util::test_store& t, testing_util::test_store& twin, const std::string& line,
-                     int number) {
+// `at` is "FILE.cases:LINE".
+void run_line(testing_util::test_store& t, testing_util::test_store& twin, const std::string& line,
+              const std::string& at) {
   const size_t arrow = line.rfind(" =>");
   std::string command = line.substr(0, arrow);
   // Commands before the last " ; " set the scene: each must succeed.
   for (size_t semi; (semi = command.find(" ; ")) != std::string::npos; command.erase(0, semi + 3)) {
     const std::string first = command.substr(0, semi);
-    ASSERT_TRUE(t.run(first)) << GetParam() << ".cases:" << number << ": " << first << " failed";
+    ASSERT_TRUE(t.run(first)) << at << ": " << first << " failed";
     twin.run(first);
   }
-  ASSERT_EQ(line.find(" ; * "), std::string::npos) << GetParam() << ".cases:" << number << ": a value row starts its line";
+  ASSERT_EQ(line.find(" ; * "), std::string::npos) << at << ": a value row starts its line";
   std::string want;
   bool names = false, checked = arrow != std::string::npos;
   if (checked) {
@@ -225,7 +168,7 @@ void Cases::run_line(testing_util::test_store& t, testing_util::test_store& twin
     }
     if (!want.empty() && want[0] == ' ') want.erase(0, 1);
   }
-  SCOPED_TRACE(testing::Message() << GetParam() << ".cases:" << number << ": " << command);
+  SCOPED_TRACE(testing::Message() << at << ": " << command);
   const auto d = t.run(command);
   const failure why = last_failure();
   const std::optional<std::string> as_statement = run_as_statement(twin.s, command, names);
@@ -256,6 +199,37 @@ void Cases::run_line(testing_util::test_store& t, testing_util::test_store& twin
   if (checked) {
     EXPECT_EQ(answer(*d, names), want);
   }
+}
+
+class Cases : public testing::TestWithParam<std::string> {};
+
+TEST_P(Cases, Run) {
+  const std::string path = std::string(NOSQL_CASES_DIR) + "/" + GetParam() + ".cases";
+  std::ifstream in(path);
+  ASSERT_TRUE(in) << path;
+  testing_util::test_store t, twin;
+  std::string text;
+  for (int number = 1; std::getline(in, text); ++number) {
+    if (text.empty() || text.starts_with("//")) continue;
+    std::vector<std::string> lines{text};
+    if (text.starts_with("* ")) {
+      const size_t colon = text.find(": ");
+      ASSERT_NE(colon, std::string::npos) << GetParam() << ".cases:" << number;
+      std::istringstream values(text.substr(2, colon - 2));
+      const std::string row = text.substr(colon + 2);
+      lines.clear();
+      for (std::string v; values >> std::quoted(v);) {
+        std::string l = row;
+        for (size_t at; (at = l.find("{}")) != std::string::npos;) l.replace(at, 2, v);
+        lines.push_back(l);
+      }
+    }
+    for (const std::string& line : lines) {
+      run_line(t, twin, line, GetParam() + ".cases:" + std::to_string(number));
+      if (HasFatalFailure()) return;
+    }
+  }
+  EXPECT_EQ(testing_util::snapshot(twin.s), testing_util::snapshot(t.s)) << "the twin ran as statements";
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, Cases, testing::ValuesIn(case_files()),

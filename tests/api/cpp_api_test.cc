@@ -10,7 +10,7 @@
 #include <string>
 
 #include "api/vox_nosql.hpp"
-#include "lang/tokenizer.h"
+#include "test_util.h"
 
 namespace {
 
@@ -20,14 +20,6 @@ std::string random_bytes(std::mt19937& rng) {
   std::string s(rng() % 24, '\0');
   for (char& c : s) c = rng() % 2 ? special[rng() % sizeof special] : static_cast<char>(rng() % 256);
   return s;
-}
-
-std::vector<std::string> tokens_of(const std::string& line) {
-  nosql_db::token t[nosql_db::max_tokens];
-  const int n = nosql_db::split_tokens(line.data(), static_cast<int64_t>(line.size()), t);
-  std::vector<std::string> out;
-  for (int i = 0; i < n; ++i) out.emplace_back(t[i].view());
-  return out;
 }
 
 TEST(CppApi, QuotedBytesComeBackExactlyAndReachNothingElse) {
@@ -45,7 +37,7 @@ TEST(CppApi, QuotedBytesComeBackExactlyAndReachNothingElse) {
     // One token, whatever the neighbours.
     const auto line = vox::command("s {} value {} {}", "qm", key, value);
     ASSERT_TRUE(line);
-    EXPECT_EQ(tokens_of(*line), (std::vector<std::string>{"s", "qm", "value", key, value}));
+    EXPECT_EQ(nosql_db::testing_util::tokens_of(*line), (std::vector<std::string>{"s", "qm", "value", key, value}));
     EXPECT_EQ(line->find_first_of(std::string("\n\0", 2)), std::string::npos);
     EXPECT_EQ(static_cast<bool>(vox::runf("i {} {}", "qs", key)), set_model.insert(key).second);
     EXPECT_EQ(vox::put("qm", key, value), map_model.emplace(key, value).second);
@@ -76,8 +68,7 @@ TEST(CppApi, QuotedBytesComeBackExactlyAndReachNothingElse) {
 
 TEST(CppApi, CommandRefusesLinesThatWouldMeanSomethingElse) {
   struct row {
-    std::optional<std::string> got;
-    std::optional<std::string> want;
+    std::optional<std::string> got, want;
   };
   const row rows[] = {
       {vox::command("g {} all", "books"), "g \"books\" all"},

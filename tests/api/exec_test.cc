@@ -2,7 +2,6 @@
 // bytes, no line, non-positive lengths) and the shared empty result.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "api/vox_nosql.h"
@@ -15,7 +14,7 @@ using testing_util::test_store;
 
 // The rest of dispatch, references, create and describe are command
 // tables (tests/cases/catalog.cases); these lines cannot be written there.
-TEST(Dispatch, NulBytesAndMissingLines) {
+TEST(Exec, NulBytesNoLineAndNegativeLengths) {
   test_store t;
   ASSERT_TRUE(t.ok("c vector i32 v"));
   // NUL bytes are ordinary bytes: they never end a line early.
@@ -24,21 +23,9 @@ TEST(Dispatch, NulBytesAndMissingLines) {
     SCOPED_TRACE(line);
     EXPECT_FALSE(t.ok(line));
   }
-  EXPECT_FALSE(exec_cmd(t.s, nullptr, 5, nullptr));
-  datas d;
-  EXPECT_FALSE(exec_cmd(t.s, "g 0 count", 0, &d));
   EXPECT_EQ(t.s.container_count(), 1u);
-  // Leading white space before a number is skipped (no token can carry it).
-  token tok;
-  tok.text = " +26";
-  tok.length = 4;
-  uint64_t v = 0;
-  EXPECT_TRUE(find_container_id(t.s, tok, false, &v));
-  EXPECT_EQ(v, 26u);
-}
-
-TEST(Exec, NegativeLengthSeesOneEmptyToken) {
-  // Through the exported entry point and the library's own store.
+  // A negative length is one empty token, no byte read; through the
+  // exported entry point and the library's own store.
   const char k = 'k';
   datas* d = exec(&k, -1);  // describe with one token: succeeds
   ASSERT_NE(d, nullptr);

@@ -1,20 +1,19 @@
 // Prepared statements through the exported interface: what prepare
-// refuses, what binding refuses (with the reason a literal would get), runs
-// after the container is gone, bulk reads of columns, and the cells of a
-// bulk column read by two threads (threads_test.cc runs statements on
-// several threads). That a statement answers what exec answers is checked
-// over every command table (cases_test.cc).
+// refuses, what binding refuses (with the reason a literal would get), bulk
+// reads of columns, and the cells of a bulk column read by two threads
+// (threads_test.cc runs statements on several threads, durable_test.cc
+// after their container is gone). That a statement answers what exec
+// answers is checked over every command table (cases_test.cc).
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cmath>
-#include <limits>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "api/vox_nosql.hpp"
-#include "test_util.h"
 
 namespace {
 
@@ -128,41 +127,6 @@ TEST(Statement, RunsNeedValuesAndGiveTheLiteralsReasons) {
   EXPECT_FALSE(find.bind("1.5"));
   EXPECT_EQ(find.error().code, VOX_E_BAD_ARGUMENT);
   EXPECT_EQ(find.run().rows(), 1u);
-}
-
-TEST(Statement, RunsAfterTheContainerIsGoneFail) {
-  // Each way a slot loses its container, then a new one in the same slot.
-  const char* const endings[] = {"e \"st_s1\"", "clear", "r st_gone.vxdb"};
-  nosql_db::testing_util::temp_dir dir;
-  for (const char* ending : endings) {
-    SCOPED_TRACE(ending);
-    ASSERT_TRUE(vox::run("c set i32 st_s1"));
-    ASSERT_TRUE(vox::run("i \"st_s1\" 5"));
-    const vox::result made = vox::run("k \"st_s1\"");
-    vox::statement get("g \"st_s1\" equal ?");
-    vox::statement del("d \"st_s1\" equal ?");
-    ASSERT_TRUE(get.bind(5) && del.bind(5));
-    ASSERT_EQ(get.run().rows(), 1u);
-    const std::string dump = dir.file("st_gone.vxdb");
-    ASSERT_TRUE(vox::runf("b {}", dump));
-    const std::string line = std::string(ending).starts_with("r ") ? "r " + vox::quote(dump) : ending;
-    ASSERT_TRUE(vox::run(line));
-    if (line == "clear") {
-      // A new container in the old one's slot: the slots before it filled.
-      for (uint64_t v = 0; v < *made.at(0, 1).get<uint64_t>(); ++v) ASSERT_TRUE(vox::run("c set i32"));
-      ASSERT_TRUE(vox::run("c set i32 st_s1"));
-    }
-    if (line.starts_with("e ")) {
-      ASSERT_TRUE(vox::run("c set i32 st_s1"));  // an erased vkey is the next one given
-    }
-    ASSERT_EQ(vox::run("k \"st_s1\"").at(0, 1).text(), made.at(0, 1).text());
-    ASSERT_TRUE(vox::run("d \"st_s1\" all") && vox::run("i \"st_s1\" 5"));
-    EXPECT_EQ(get.run().error().code, VOX_E_STALE_STATEMENT);
-    EXPECT_EQ(del.run().error().code, VOX_E_STALE_STATEMENT);
-    EXPECT_EQ(vox::run("g \"st_s1\" count").at(0, 0).get<int>(), 1);  // untouched
-    ASSERT_TRUE(vox::run("e \"st_s1\""));
-    std::remove(dump.c_str());
-  }
 }
 
 #if VOX_NOSQL_SPAN

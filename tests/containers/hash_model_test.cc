@@ -9,7 +9,6 @@
 // keys (and a hashmap's values) are the model's and the count is N.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <limits>
 #include <map>
 #include <random>
@@ -21,9 +20,8 @@
 namespace nosql_db {
 namespace {
 
-using testing_util::test_store;
+using namespace testing_util;
 
-using testing_util::op_count;
 
 template <class K>
 std::string word(K k) {
@@ -115,8 +113,7 @@ void hash_model_run(bool table, uint64_t buckets, uint32_t seed) {
       if (!table) {
         elem_array<int32_t> vals;
         ASSERT_TRUE(c.get_value(got, value_list_ref{scalar::i32, &vals}));
-        ASSERT_EQ(vals.size(), 1u);
-        ASSERT_EQ(vals[0], it->second) << "key " << word(got) << ", round " << round;
+        ASSERT_EQ(to_vec(vals), std::vector<int32_t>{it->second}) << "key " << word(got) << ", round " << round;
       }
       ++it;
     }

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <limits>
 #include <random>
 #include <set>
@@ -23,21 +22,11 @@
 namespace nosql_db {
 namespace {
 
-using testing_util::op_count;
+using namespace testing_util;
 
-const uint8_t no_value = 0;
-const value_ref u08_value{scalar::u08, &no_value};
 
-struct by_less {
-  template <class K>
-  bool operator()(const K& a, const K& b) const {
-    return less(a, b);
-  }
-};
-template <class K>
-bool same_value(const K& a, const K& b) {
-  return !less(a, b) && !less(b, a);
-}
+const auto by_less = [](const auto& a, const auto& b) { return less(a, b); };
+const auto same_value = [](const auto& a, const auto& b) { return !less(a, b) && !less(b, a); };
 
 // Values that collide often, with the type's extremes and, for floats,
 // infinities and (now and then) NaN.
@@ -64,7 +53,7 @@ template <class K>
 void heap_model_run(uint32_t seed, uint64_t ops) {
   std::mt19937_64 rng(seed);
   heap_adt<K> h;
-  std::multiset<K, by_less> model;  // every element but NaN
+  std::multiset<K, std::remove_const_t<decltype(by_less)>> model;  // every element but NaN
   uint64_t nans = 0, tops_checked = 0, largest = 0;
   bool growing = true, unordered = false;
   auto add_model = [&](const K& x) {
@@ -116,8 +105,8 @@ void heap_model_run(uint32_t seed, uint64_t ops) {
     for (const K& e : a)
       if (!is_nan(e)) sorted.push_back(e);
     ASSERT_EQ(static_cast<uint64_t>(a.size() - sorted.size()), nans) << "round " << round;
-    std::sort(sorted.begin(), sorted.end(), by_less());
-    ASSERT_TRUE(std::equal(sorted.begin(), sorted.end(), model.begin(), model.end(), same_value<K>))
+    std::sort(sorted.begin(), sorted.end(), by_less);
+    ASSERT_TRUE(std::equal(sorted.begin(), sorted.end(), model.begin(), model.end(), same_value))
         << "round " << round;
     if (unordered) continue;
     for (size_t i = 1; i < a.size(); ++i) ASSERT_FALSE(less(a[i], a[(i - 1) / 2])) << "round " << round << ", slot " << i;

@@ -3,23 +3,19 @@
 // command tables cover the words).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "containers/trie/trie.h"
-#include "tests/containers/dump_io.h"
+#include "test_util.h"
 
 namespace nosql_db {
 namespace {
 
-using test::le;
-using test::load_from;
+using namespace testing_util;
 
-const uint8_t no_value = 0;
-const value_ref u08_value{scalar::u08, &no_value};
 
 std::unique_ptr<trie_adt> make_trie(std::initializer_list<std::string_view> keys = {}) {
   auto t = std::make_unique<trie_adt>(scalar::string, scalar::u08);
@@ -35,14 +31,9 @@ std::vector<std::string> listing(const trie_adt& t) {
   return out;
 }
 
-bool has(const trie_adt& t, std::string_view k) {
+bool has(const trie_adt& t, std::string_view k, bool nocase = false) {
   bool b = false;
-  EXPECT_TRUE(t.get_contains(xstring(k), &b));
-  return b;
-}
-bool has_nocase(const trie_adt& t, std::string_view k) {
-  bool b = false;
-  EXPECT_TRUE(t.get_contains_nocase(xstring(k), &b));
+  EXPECT_TRUE(nocase ? t.get_contains_nocase(xstring(k), &b) : t.get_contains(xstring(k), &b));
   return b;
 }
 
@@ -78,7 +69,7 @@ TEST(TrieTest, AgreesWithASetOnRandomKeys) {
   for (int i = 0; i < 3000; ++i) {
     const std::string q = random_key();
     ASSERT_EQ(has(*t, q), model.count(q) == 1) << i;
-    ASSERT_EQ(has_nocase(*t, q), !q.empty() && folded.count(fold(q)) == 1) << i;
+    ASSERT_EQ(has(*t, q, true), !q.empty() && folded.count(fold(q)) == 1) << i;
   }
 }
 
@@ -90,30 +81,28 @@ TEST(TrieTest, LongKeysNeedNoRecursion) {
   ASSERT_TRUE(t->ins_key(xstring(deep.substr(0, 500'000) + "r"), u08_value));
   EXPECT_TRUE(has(*t, deep));
   std::string upper(deep.size(), 'Q');
-  EXPECT_TRUE(has_nocase(*t, upper));
+  EXPECT_TRUE(has(*t, upper, true));
   upper.back() = 'R';
-  EXPECT_FALSE(has_nocase(*t, upper));
+  EXPECT_FALSE(has(*t, upper, true));
   EXPECT_EQ(listing(*t).size(), 2u);
   EXPECT_TRUE(t->verify());
   EXPECT_TRUE(t->del_all());
   ASSERT_TRUE(t->ins_key(xstring(deep), u08_value));  // freed again by the destructor
 }
 
-std::string u64(uint64_t v) { return le(v); }
-std::string text(std::string_view s) { return u64(s.size()) + std::string(s); }
 TEST(TrieTest, LoadInsertsEachStringOnce) {
   auto t = make_trie();
-  ASSERT_TRUE(load_from(*t, u64(4) + text("b") + text("a") + text("") + text("b")));
+  ASSERT_TRUE(load_from(*t, bytes().u64(4).text("b").text("a").text("").text("b").b));
   EXPECT_EQ(listing(*t), (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(t->size(), 2u);
 
   auto cut = make_trie();
-  EXPECT_FALSE(load_from(*cut, u64(2) + text("a") + u64(5) + "ab"));
-  EXPECT_FALSE(load_from(*cut, u64(~uint64_t{0}) + text("a")));
+  EXPECT_FALSE(load_from(*cut, bytes().u64(2).text("a").u64(5).raw("ab").b));
+  EXPECT_FALSE(load_from(*cut, bytes().u64(~uint64_t{0}).text("a").b));
 
   trie_adt other(scalar::i32, scalar::u08);
-  EXPECT_TRUE(load_from(other, u64(0)));
-  EXPECT_FALSE(load_from(other, u64(1) + text("a")));
+  EXPECT_TRUE(load_from(other, bytes().u64(0).b));
+  EXPECT_FALSE(load_from(other, bytes().u64(1).text("a").b));
   EXPECT_EQ(other.size(), 0u);
 }
 
@@ -124,7 +113,7 @@ TEST(TrieTest, RollbackRestoresEveryAnswer) {
   auto t = make_trie({"abcdef", "Abc", "x"});
   auto answers = [&] {
     std::vector<std::string> out = listing(*t);
-    for (std::string_view p : probes) out.push_back(std::to_string(has(*t, p)) + std::to_string(has_nocase(*t, p)));
+    for (std::string_view p : probes) out.push_back(std::to_string(has(*t, p)) + std::to_string(has(*t, p, true)));
     return out;
   };
   const std::vector<std::string> before = answers();

@@ -1,6 +1,5 @@
 // The kinds that take changes back, and random changes for each, shared
-// by the rollback tests (tests/containers/undo_test.cc) and the
-// allocation-failure ones (tests/api/oom_check.cc).
+// by the rollback tests (tests/api/oom_check.cc, tests/api/batch_test.cc).
 #pragma once
 
 #include <functional>
@@ -9,19 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "lang/codec.h"
 #include "test_util.h"
 
 namespace nosql_db::testing_util {
-
-// What a checkpoint would keep of a container: its dump body and handles.
-inline std::string image(const ab_adt& c) {
-  std::string bytes;
-  dump_out out(&bytes);
-  c.save(out);
-  c.save_extras(out);
-  return bytes;
-}
 
 // A kind: how to make it (at vkey 0) and a random change line for it.
 struct kind_case {

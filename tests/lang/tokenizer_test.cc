@@ -7,22 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "test_util.h"
+
 namespace nosql_db {
 namespace {
 
-// Splits a line; returns the tokens, or {"<fail>"} for a failed split.
-std::vector<std::string> split(std::string_view line) {
-  token t[max_tokens];
-  const int n = split_tokens(line.data(), static_cast<int64_t>(line.size()), t);
-  if (n == 0) return {"<fail>"};
-  std::vector<std::string> out;
-  for (int i = 0; i < n; ++i) out.emplace_back(t[i].view());
-  return out;
-}
-
 using v = std::vector<std::string>;
 
-TEST(Tokenizer, SplitsLines) {
+TEST(Tokenizer, SplitsLinesAndDecodesEscapes) {
   struct {
     std::string_view line;
     v want;
@@ -44,34 +36,21 @@ TEST(Tokenizer, SplitsLines) {
       {"\"g\" 0", {"<fail>"}},
       {"i\tx y\r", {"i\tx", "y\r"}},
       {"k \"\"", {"k", ""}},
+      // Escapes, decoded.
+      {"i x \"\\u00e9\"", {"i", "x", "\xC3\xA9"}},
+      {"i x \"\\U0001F600\"", {"i", "x", "\xF0\x9F\x98\x80"}},
+      {"i x \"\\x41\"", {"i", "x", "A"}},
+      {"i x \"\\xg1\"", {"i", "x", std::string(1, '\0')}},
+      {"i x \"a\\qb\"", {"i", "x", "ab"}},
+      {"i x \"\\\"q\\\" \\\\ \\t\\n\"", {"i", "x", "\"q\" \\ \t\n"}},
+      {"i x \"\\u0041\\u07FF\"", {"i", "x", "A\xDF\xBF"}},
+      {"i x \"\\uzz41\"", {"i", "x", "A"}},
+      {"i x \"a\\U00110000bc\"", {"i", "x", "a"}},
+      {"i x \"\\U0010FFFF\"", {"i", "x", "\xF4\x8F\xBF\xBF"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.line));
-    EXPECT_EQ(split(c.line), c.want);
-  }
-}
-
-TEST(Tokenizer, DecodesEscapes) {
-  struct {
-    std::string_view line;
-    std::string want;
-  } cases[] = {
-      {"i x \"\\u00e9\"", "\xC3\xA9"},
-      {"i x \"\\U0001F600\"", "\xF0\x9F\x98\x80"},
-      {"i x \"\\x41\"", "A"},
-      {"i x \"\\xg1\"", std::string(1, '\0')},
-      {"i x \"a\\qb\"", "ab"},
-      {"i x \"\\\"q\\\" \\\\ \\t\\n\"", "\"q\" \\ \t\n"},
-      {"i x \"\\u0041\\u07FF\"", "A\xDF\xBF"},
-      {"i x \"\\uzz41\"", "A"},
-      {"i x \"a\\U00110000bc\"", "a"},
-      {"i x \"\\U0010FFFF\"", "\xF4\x8F\xBF\xBF"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.line));
-    const auto t = split(c.line);
-    ASSERT_EQ(t.size(), 3u);
-    EXPECT_EQ(t[2], c.want);
+    EXPECT_EQ(testing_util::tokens_of(c.line), c.want);
   }
 }
 

@@ -6,7 +6,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,22 +22,17 @@
 #include <vector>
 
 #include "api/durable.h"
+#include "api/statement.h"
 #include "api/vox_nosql.h"
 #include "durable_ops.h"
 #include "lang/io.h"
 #include "persist/journal.h"
 #include "test_util.h"
 
-extern char** environ;
-
 namespace nosql_db {
 namespace {
 
-using testing_util::read_file;
-using testing_util::snapshot;
-using testing_util::temp_dir;
-using testing_util::test_store;
-using testing_util::write_file;
+using namespace testing_util;
 namespace fs = std::filesystem;
 
 // The store a directory holds, as the commands show it; "!CODE detail" when
@@ -66,25 +60,6 @@ std::map<std::string, std::string> files_of(const std::string& dir) {
   return out;
 }
 
-// Starts argv with a pipe as its descriptor 3; the pipe's read end in *rd.
-pid_t spawn_with_pipe(const std::vector<std::string>& args, int* rd) {
-  int p[2];
-  if (::pipe(p) != 0) return -1;
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, p[1], 3);
-  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&fa);
-  ::close(p[1]);
-  *rd = p[0];
-  return pid;
-}
-
 // A writer killed at random moments, 30 times, each time picking up where
 // the directory says it was: the directory must hold every change whose
 // command had returned, and at most the one in flight besides.
@@ -96,20 +71,20 @@ TEST(Durable, KilledWritersLoseNothingAcknowledged) {
   std::mt19937 rng(7);
   int kills = 0;
   for (int round = 0; round < 30; ++round) {
-    int rd = -1;
-    const pid_t pid = spawn_with_pipe({DURABLE_WRITER_PATH, store_dir, "2", std::to_string(next)}, &rd);
-    ASSERT_GT(pid, 0);
-    // Killed at a random moment after its first acknowledged change, so
-    // that every round gets somewhere however slow the machine is.
+    // The writer's descriptor 3 is the pipe: its pid, then each change
+    // done. It is killed at a random moment after its first acknowledged
+    // change, so that every round gets somewhere however slow the machine.
+    const std::string cmd = std::string("exec ") + DURABLE_WRITER_PATH + " " + store_dir + " 2 " +
+                            std::to_string(next) + " 3>&1 >/dev/null";
+    FILE* from = ::popen(cmd.c_str(), "r");
+    pid_t pid = 0;
+    ASSERT_TRUE(from && std::fread(&pid, sizeof pid, 1, from) == 1);
     uint64_t done = next, i;
-    if (::read(rd, &i, sizeof i) == sizeof i) done = i + 1;
+    if (std::fread(&i, sizeof i, 1, from) == 1) done = i + 1;
     std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 100));
     ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    kills += WIFSIGNALED(status) ? 1 : 0;
-    while (::read(rd, &i, sizeof i) == sizeof i) done = i + 1;
-    ::close(rd);
+    while (std::fread(&i, sizeof i, 1, from) == 1) done = i + 1;
+    kills += WIFSIGNALED(::pclose(from)) ? 1 : 0;
     for (; next < done; ++next) model.ok_any(testing_util::crash_op(next));
     const std::string got = recovered(store_dir), before = snapshot(model.s);
     if (got != before) {
@@ -137,7 +112,7 @@ TEST(Durable, ReplayedHistoryIsTheStoreThatMadeIt) {
     static const char* const kinds[] = {"vector i32", "list string", "deque u16", "queue i64", "stack double",
                                         "heap i32",   "set u08",     "multiset string", "map i16 date",
                                         "multimap string u32", "hashmap i08 string 256", "hashtable u16 100", "trie"};
-    std::vector<uint64_t> handles;  // of list elements, taken as the history goes
+    std::vector<std::string> handles;  // of list elements, taken as the history goes
     auto key = [&] { return std::to_string(rng() % 40); };
     std::string batch;
     for (int step = 0; step < 3000; ++step) {
@@ -156,11 +131,10 @@ TEST(Durable, ReplayedHistoryIsTheStoreThatMadeIt) {
       else if (r < 18) {
         // A handle from the list at vkey 1 when there is one, used at once
         // or later.
-        const auto d = t.run("g 1 pos " + key());
-        uint64_t rows = 0;
-        if (d && !d->cols.empty()) handles.push_back(*static_cast<const uint64_t*>(d->cols[0].values(&rows)));
+        const auto got = t.col("g 1 pos " + key());
+        if (got.size() == 1 && got[0][0] != '<') handles.push_back(got[0]);
         if (!handles.empty()) {
-          const std::string h = std::to_string(handles[rng() % handles.size()]);
+          const std::string& h = handles[rng() % handles.size()];
           line = rng() % 3 == 0 ? "d 1 pos " + h : rng() % 2 ? "i 1 val " + h + " " + key() : "s 1 val " + h + " " + key();
         }
       } else {
@@ -177,13 +151,15 @@ TEST(Durable, ReplayedHistoryIsTheStoreThatMadeIt) {
     }
     // What the shell must print: the describe table, every container, and
     // the element of every handle taken.
-    std::string script = "k\n";
+    std::string script, expected;
+    const auto show = [&](const std::string& line) {
+      script += line + "\n";
+      expected += t.table(line);
+    };
+    show("k");
     for (uint64_t v = 0; v < 14; ++v)
-      if (t.s.at(v)) script += "g " + std::to_string(v) + " all\n";
-    for (uint64_t h : handles) script += "g 1 val " + std::to_string(h) + "\n";
-    std::string expected;
-    for (size_t at = 0, nl; (nl = script.find('\n', at)) != std::string::npos; at = nl + 1)
-      expected += t.table(script.substr(at, nl - at));
+      if (t.s.at(v)) show("g " + std::to_string(v) + " all");
+    for (const std::string& h : handles) show("g 1 val " + h);
     ASSERT_EQ(durable_close(t.s), 0);
     write_file(dir.file("check.nos"), script);
     const std::string cmd = std::string(VOX_SHELL_PATH) + " --durable " + store_dir + " " + dir.file("check.nos") +
@@ -316,8 +292,7 @@ TEST(Durable, AFullDiskFailsTheChangeAndNothingElse) {
   }
   io = saved;
   EXPECT_GT(failed, 0);
-  const std::string count = t.col("g 0 count")[0];
-  EXPECT_EQ(count, std::to_string(30 - failed));
+  EXPECT_EQ(t.col("g 0 count")[0], std::to_string(30 - failed));
   ASSERT_TRUE(t.ok("i 0 last after"));  // room again: journaling goes on
   expect_recovers(t, dir.file("store"));
 }
@@ -381,16 +356,19 @@ TEST(Durable, AReadIsCheckpointedAtOnce) {
   expect_recovers(t, dir.file("store"));
 }
 
-// Outside durable mode a list's handles die with it: after a read, a
-// clear or an erase, a handle from before is refused, never taken for
-// another element, also when a list of the same shape takes the slot.
-TEST(Durable, HandlesFromBeforeAReadClearOrEraseAreRefused) {
+// Outside durable mode a list's handles and the statements on a container
+// die with it: after a read, a clear or an erase, a handle or statement
+// from before is refused, never taken for another element or container,
+// also when a list of the same shape takes the slot.
+TEST(Durable, HandlesAndStatementsFromBeforeAReadClearOrEraseAreRefused) {
   temp_dir dir;
   for (const char* ending : {"r", "clear", "e 0"}) {
     SCOPED_TRACE(ending);
     test_store t;
     ASSERT_TRUE(t.ok("c list string l") && t.ok("i 0 last a") && t.ok("i 0 last b"));
     const std::string h = t.col("g 0 pos b")[0];
+    const auto get = statement::prepare(t.s, "g 0 index b", 11), del = statement::prepare(t.s, "d 0 first", 9);
+    ASSERT_TRUE(get && get->run() && del);
     const std::string dump = dir.file(std::string("d") + ending[0]);
     ASSERT_TRUE(t.ok("b " + dump));
     ASSERT_TRUE(t.ok(ending[0] == 'r' ? "r " + dump : ending));
@@ -401,6 +379,9 @@ TEST(Durable, HandlesFromBeforeAReadClearOrEraseAreRefused) {
     EXPECT_FALSE(t.ok("s 0 val " + h + " x"));
     EXPECT_EQ(last_failure(), failure::handle_not_live);
     EXPECT_FALSE(t.ok("d 0 pos " + h));
+    EXPECT_FALSE(get->run() || del->run());
+    EXPECT_EQ(last_failure(), failure::stale_statement);
+    EXPECT_EQ(t.col("g 0 count")[0], "2");
   }
 }
 

@@ -1,14 +1,13 @@
 // A host for the crash test: turns durable mode on over a directory, then
 // makes the changes of tests/persist/durable_ops.h from a given index on,
-// writing each index to descriptor 3 once its command has returned, and a
-// checkpoint now and then, until it is killed.
+// writing its pid and then each index to descriptor 3 once its command has
+// returned, and a checkpoint now and then, until it is killed.
 //
 //   nosql_durable_writer DIR SYNC FIRST
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "api/vox_nosql.h"
@@ -16,6 +15,8 @@
 
 int main(int argc, char** argv) {
   if (argc != 4) return 2;
+  const pid_t pid = ::getpid();
+  if (::write(3, &pid, sizeof pid) != sizeof pid) return 4;
   if (vox_durable_open(argv[1], std::atoi(argv[2])) != VOX_E_NONE) return 3;
   for (uint64_t i = std::strtoull(argv[3], nullptr, 10);; ++i) {
     const std::string line = nosql_db::testing_util::crash_op(i);
