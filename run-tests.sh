@@ -15,6 +15,8 @@ cmake -S . -B build/ci-gcc -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNOSQL_WE
   -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc >/dev/null
 ninja -C build/ci-gcc -j"$jobs"
 ctest --test-dir build/ci-gcc --output-on-failure -j"$jobs"
+echo "-- no function of the library or the shell over 80 lines"
+./tools/function-lengths.sh
 
 echo "== clang build with address and undefined-behaviour sanitizers, measuring coverage"
 cmake -S . -B build/ci-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNOSQL_WERROR=ON -DNOSQL_FUZZ=ON -DNOSQL_COVERAGE=ON \

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when any is missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libbenchmark-dev libedit-dev pkgconf libsqlite3-dev libabsl-dev llvm)
+packages=(cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libbenchmark-dev libedit-dev pkgconf libsqlite3-dev libabsl-dev llvm universal-ctags)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
