@@ -63,13 +63,22 @@ bool lists_all(std::string_view line) noexcept {
   return !line.empty() && line[0] == 'k' && line.find_first_not_of(' ', 1) == std::string_view::npos;
 }
 
-// The line's row (null for an unknown command), or false, with the reason
-// recorded, for a line that no batch runs.
-bool allowed(std::string_view line, const command_row** row) {
+// False, with the reason recorded, for a line that no batch runs; row is
+// the line's (null for an unknown command).
+bool allowed(std::string_view line, const command_row* row) {
   if (line.empty()) return fail(failure::empty_line);
-  *row = find_command(line.data(), static_cast<int64_t>(line.size()));
-  if (*row && !(*row)->in_batch) return fail(failure::batch_refused);
+  if (row && !row->in_batch) return fail(failure::batch_refused);
   return true;
+}
+
+// An insertion, or a deletion of one element.
+bool changes_one_element(const element_command& ec) noexcept {
+  if (ec.cmd == element_cmd::insert) return true;
+  if (ec.cmd != element_cmd::del) return false;
+  switch (ec.row) {
+    case word::min: case word::max: case word::first: case word::last: case word::nth: case word::pos: return true;
+    default: return false;
+  }
 }
 
 void put_u32_at(std::string& s, size_t at, uint32_t v) noexcept {
@@ -80,6 +89,7 @@ void put_u32_at(std::string& s, size_t at, uint32_t v) noexcept {
 // that a short batch allocates little; a long one's room is given back.
 struct batch_scratch {
   std::vector<datas*> out;
+  std::vector<const command_row*> rows;  // each line's row (null: unknown or a statement)
   std::vector<parsed> cmds;
   std::unique_ptr<token[][max_tokens]> toks;
   size_t toks_room = 0;
@@ -102,6 +112,7 @@ struct batch_scratch {
   // of the room of a long batch.
   void reset() noexcept {
     out.clear();
+    rows.clear();
     cmds.clear();
     holds.clear();
     order.clear();
@@ -110,6 +121,7 @@ struct batch_scratch {
     if (toks_room > kept_room) toks.reset(), toks_room = 0;
     if (cmds.capacity() > kept_room) std::vector<parsed>().swap(cmds);
     if (out.capacity() > kept_room) std::vector<datas*>().swap(out);
+    if (rows.capacity() > kept_room) std::vector<const command_row*>().swap(rows);
     if (holds.capacity() > kept_room) std::vector<held>().swap(holds);
     if (order.capacity() > kept_room) std::vector<std::pair<uint64_t, int64_t>>().swap(order);
     if (undo.capacity() > kept_room) std::vector<undo_step>().swap(undo);
@@ -136,7 +148,7 @@ class batch_run {
   void take_answers(datas** results) noexcept;
 
  private:
-  bool needs_whole_store() const noexcept;
+  bool needs_whole_store() noexcept;
   // Holding the containers: parse all, lock their containers, run.
   bool run_holding();
   int64_t parse_all();
@@ -185,14 +197,17 @@ class batch_run {
 
 // The commands that take the store lock exclusively (create, clear and
 // erase; dump and read are refused), and a describe of every container.
-bool batch_run::needs_whole_store() const noexcept {
+// Finds each line's row on the way.
+bool batch_run::needs_whole_store() noexcept {
+  bool whole = false;
   for (int64_t i = 0; i < n_; ++i) {
     const std::string_view l = items_[i].line;
     if (items_[i].st || l.empty()) continue;
     const command_row* r = find_command(l.data(), static_cast<int64_t>(l.size()));
-    if ((r && r->in_batch && r->lock == store_lock::exclusive) || lists_all(l)) return true;
+    w_.rows[static_cast<size_t>(i)] = r;
+    if ((r && r->in_batch && r->lock == store_lock::exclusive) || lists_all(l)) whole = true;
   }
-  return false;
+  return whole;
 }
 
 // Command i failed: its reason (out of memory when it gave none) with i as
@@ -207,7 +222,6 @@ bool batch_run::failed(int64_t i) noexcept {
 
 bool batch_run::parse_one(int64_t i, token (&t)[max_tokens], parsed* p) {
   const batch_item& it = items_[i];
-  *p = parsed{};  // the scratch may hold an earlier batch's command here
   if (it.st) {
     if (&it.st->owner() != &s_) return fail(failure::stale_statement);
     const element_command* ec = it.st->ready(&p->values);
@@ -217,8 +231,8 @@ bool batch_run::parse_one(int64_t i, token (&t)[max_tokens], parsed* p) {
     return true;
   }
   const std::string_view line = it.line;
-  const command_row* r = nullptr;
-  if (!allowed(line, &r)) return false;
+  const command_row* r = w_.rows[static_cast<size_t>(i)];
+  if (!allowed(line, r)) return false;
   const int n = split_tokens(line.data(), static_cast<int64_t>(line.size()), t);
   if (r && r->id == command_id::describe) {
     // A describe of every container makes the batch take the whole store
@@ -415,8 +429,8 @@ bool batch_run::run_line(int64_t i, token (&t)[max_tokens], arg_values& v, datas
     return parse_one(i, t, &p) && run_element(i, p.ec, *p.values, false, nullptr, out);
   }
   const std::string_view line = it.line;
-  const command_row* r = nullptr;
-  if (!allowed(line, &r)) return false;
+  const command_row* r = w_.rows[static_cast<size_t>(i)];
+  if (!allowed(line, r)) return false;
   if (!r) return fail(failure::unknown_command);
   if (!r->element()) return run_catalog(i, *r, line, out);
   const int n = split_tokens(line.data(), static_cast<int64_t>(line.size()), t);
@@ -454,7 +468,10 @@ bool batch_run::run_element(int64_t i, const element_command& ec, arg_values& v,
   if (literals && !read_literals(ec, v)) return false;
   if (!h) {
     hold_for_change(*ec.c, ec.vkey, i);
-  } else if (!h->undoing) {
+  } else if (!h->undoing && (i + 1 < n_ || !changes_one_element(ec))) {
+    // The last command needs no record when it changes one element: such
+    // a change is made whole or not at all, and nothing after it can fail
+    // the batch.
     undo_.reserve(undo_.size() + 1);
     h->c->begin_undo();
     h->undoing = true;
@@ -561,6 +578,7 @@ bool batch_run::run() {
   clear_failure();
   try {
     out_.assign(static_cast<size_t>(n_), nullptr);
+    w_.rows.assign(static_cast<size_t>(n_), nullptr);
   } catch (...) {
     fail(failure::out_of_memory);
     return false;
