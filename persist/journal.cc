@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -58,14 +59,32 @@ uint64_t get64(const char* p) noexcept {
 }
 
 // The header: magic, version, three zero bytes, sequence, synced end, the
-// CRC-32C of those 24 bytes, four zero bytes.
-void make_header(char* h, uint64_t seq, uint64_t synced) noexcept {
+// CRC-32C of the first 16 bytes, the CRC-32C of the synced end. The first
+// 16 bytes are written once, when the file is made, before it holds a
+// record. The synced end is rewritten after every sync, each field by one
+// aligned store: a process killed between the two stores leaves a synced
+// end whose check fails, which a reader takes as no synced end at all.
+void make_header(char* h, uint64_t seq) noexcept {
   std::memset(h, 0, header_size);
   std::memcpy(h, magic, 4);
   h[4] = static_cast<char>(version);
   put64(h + 8, seq);
-  put64(h + 16, synced);
-  put32(h + 24, crc32c(h, 24));
+  put32(h + 24, crc32c(h, 16));
+}
+void write_synced(char* h, uint64_t synced) noexcept {
+  char b[8];
+  put64(b, synced);
+  std::atomic_ref<uint64_t>(*reinterpret_cast<uint64_t*>(h + 16)).store(get64(b), std::memory_order_relaxed);
+  std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t*>(h + 28)).store(crc32c(b, 8), std::memory_order_relaxed);
+}
+// The fixed part of a header checks out for file seq.
+bool header_ok(const char* h, uint64_t seq) noexcept {
+  return std::memcmp(h, magic, 4) == 0 && h[4] == static_cast<char>(version) && get32(h + 24) == crc32c(h, 16) &&
+         get64(h + 8) == seq;
+}
+// The synced end, or header_size when its check fails.
+uint64_t synced_end(const char* h) noexcept {
+  return get32(h + 28) == crc32c(h + 16, 8) ? get64(h + 16) : header_size;
 }
 
 bool journal_failure(const char* what) { return fail(failure::journal_failed, what); }
@@ -120,7 +139,7 @@ struct journal::file {
   }
   // Notes in the header how far the file is synced (on disk with the next
   // sync).
-  void note_synced() noexcept { make_header(map, seq, synced); }
+  void note_synced() noexcept { write_synced(map, synced); }
 };
 
 std::string journal_name(uint64_t seq) {
@@ -159,12 +178,14 @@ bool journal::begin_next(uint64_t seq, uint64_t from_epoch) {
   struct stat st;
   if (::fstat(f->fd, &st) != 0) return journal_failure("create");
   if (!f->map_room(static_cast<uint64_t>(st.st_size))) return journal_failure("map");
-  if (st.st_size < static_cast<off_t>(header_size) || std::memcmp(f->map, magic, 4) != 0) {
-    // A new file, or one whose header a kill kept from being written: its
-    // header, synced, and its name, synced.
+  if (st.st_size < static_cast<off_t>(header_size) || !header_ok(f->map, seq)) {
+    // A new file, or one whose header a kill kept from being written whole
+    // (recovery found no record in it): its header, synced, and its name,
+    // synced.
     if (::ftruncate(f->fd, 0) != 0 || !allocate(f->fd, 0, first_step)) return journal_failure("no space");
     f->allocated = first_step;
     f->tail = f->synced = f->copied = header_size;
+    make_header(f->map, seq);
     f->note_synced();
     if (io.fdatasync(f->fd) != 0 || !sync_dir_fd(dir_fd_)) return journal_failure("sync");
   } else {
@@ -434,15 +455,21 @@ bool read_journal(int dir_fd, uint64_t seq, const std::function<bool(std::string
   if (!m.ok()) return damage(name, 0);
   const char* p = m.data();
   const uint64_t size = m.size();
-  // A file a kill left before its header was written holds no record.
-  if (size < header_size || std::all_of(p, p + header_size, [](char c) { return c == 0; })) {
+  if (size == 0) {
     *end = 0;
     return true;
   }
-  if (std::memcmp(p, magic, 4) != 0 || p[4] != static_cast<char>(version) ||
-      get32(p + 24) != crc32c(p, 24) || get64(p + 8) != seq)
+  if (size < header_size || !header_ok(p, seq)) {
+    // A file a kill left while its header was being written holds no
+    // record: nothing follows the header. Anything else is damage.
+    const uint64_t first = std::min<uint64_t>(size, header_size + frame_size);
+    if (std::all_of(p + std::min<uint64_t>(size, header_size), p + first, [](char c) { return c == 0; })) {
+      *end = 0;
+      return true;
+    }
     return damage(name, 0);
-  const uint64_t synced = get64(p + 16);
+  }
+  const uint64_t synced = synced_end(p);
   uint64_t pos = header_size;
   while (true) {
     bool whole = pos + frame_size <= size;
