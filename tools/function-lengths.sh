@@ -11,6 +11,6 @@ lengths=$(ctags -R --langmap=C++:+.h --languages=C++ --kinds-C++=f --fields=+ne 
                 if (b != "" && e != "") print e - b + 1, $2 ":" b, $1; b = e = "" }' | sort -rn)
 [ -n "$lengths" ] || { echo "ctags found no functions" >&2; exit 1; }
 echo "longest functions (lines, where, name):"
-echo "$lengths" | head -n 5
-over=$(echo "$lengths" | awk -v m="$max" '$1 > m')
+head -n 5 <<<"$lengths"
+over=$(awk -v m="$max" '$1 > m' <<<"$lengths")
 [ -z "$over" ] || { echo "longer than $max lines:" >&2; echo "$over" >&2; exit 1; }
